@@ -1,0 +1,53 @@
+#include "texts.h"
+
+#include <charconv>
+#include <cstring>
+
+QString AppTitle()
+{
+    return QStringLiteral("ミレボ");
+}
+
+std::size_t Utf8Prefix(const QByteArray& bytes, std::size_t maxBytes)
+{
+    std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), maxBytes);
+    if (size == static_cast<std::size_t>(bytes.size()))
+        return size;
+    // Step back over continuation bytes so that no character is cut in half.
+    while (size > 0 && (static_cast<unsigned char>(bytes[static_cast<qsizetype>(size)]) & 0xC0) == 0x80)
+        --size;
+    return size;
+}
+
+void CopyTip(char (&tip)[64], const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    const std::size_t size = Utf8Prefix(bytes, sizeof tip - 1);
+    std::memcpy(tip, bytes.constData(), size);
+    tip[size] = '\0';
+}
+
+QString NameText(bool ok, const char* buffer, std::size_t bufferSize)
+{
+    if (!ok)
+        return QStringLiteral("(不明)");
+    return QString::fromUtf8(buffer, static_cast<qsizetype>(strnlen(buffer, bufferSize)));
+}
+
+std::optional<std::int64_t> ParseInt64(const QString& text)
+{
+    QByteArray bytes = text.toLatin1();
+    if (text.isEmpty() || bytes.size() != text.size())
+        return std::nullopt;
+    const char* first = bytes.constData();
+    const char* last = first + bytes.size();
+    if (*first == '+' && ++first != last && *first == '-')
+        return std::nullopt;
+    if (first == last)
+        return std::nullopt;
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last)
+        return std::nullopt;
+    return value;
+}

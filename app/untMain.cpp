@@ -1,0 +1,427 @@
+#include "untMain.h"
+
+#include <cstring>
+
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+
+#include "alignlayout.h"
+#include "chart.h"
+#include "fonts.h"
+#include "labels.h"
+#include "stringgrid.h"
+#include "texts.h"
+#include "ui_untMain.h"
+#include "untCmd.h"
+
+using namespace platform;
+
+namespace {
+
+const std::string StartStat = "PerfStats\\StartStat";
+const std::string StatData = "PerfStats\\StatData";
+const std::string CPUUsage = "KERNEL\\CPUUsage";
+
+}  // namespace
+
+TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
+    : QMainWindow(parent), platform_(platform), ui(std::make_unique<Ui::frmMain>()),
+      guard_(platform, AppTitle())
+{
+    ui->setupUi(this);
+    TAlignLayout::Install(ui->PageControl1->widget(0));
+    TAlignLayout::Install(ui->PageControl1->widget(1));
+    ui->Splitter1->SetControl(ui->Panel2);
+    ui->PageControl1->setCurrentWidget(ui->TabSheet3);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint);
+    resize(320, 293);
+
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/mirebo-16.xpm"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/mirebo-32.xpm"), QSize(32, 32));
+    setWindowIcon(icon);
+    for (int level = 0; level < static_cast<int>(IL.size()); ++level)
+        IL[static_cast<std::size_t>(level)] = QIcon(QStringLiteral(":/icons/tray%1.xpm").arg(level));
+    QPixmap empty(16, 16);
+    empty.fill(Qt::transparent);
+    emptyIcon_ = QIcon(empty);
+
+    ui->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    ui->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    ui->BitBtn5->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+
+    for (QLabel* figure : {ui->lblTotalMem, ui->lblAllocMem, ui->lblData})
+        figure->setFont(FigureFont());
+
+    frequency_ = new QActionGroup(this);
+    frequency_->setExclusive(true);
+    for (QAction* item : {ui->btnHigh, ui->btnNormal, ui->btnLow})
+        frequency_->addAction(item);
+
+    popExt_ = new QMenu(this);
+    popExt_->setObjectName(QStringLiteral("popExt"));
+    QAction* Exit1 = popExt_->addAction(QStringLiteral("終了"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+
+    timRef_ = new QTimer(this);
+    timRef_->setObjectName(QStringLiteral("timRef"));
+    // A coarse timer drifts several percent off its interval; the charts scroll by the tick.
+    timRef_->setTimerType(Qt::PreciseTimer);
+
+    connect(timRef_, &QTimer::timeout, this, &TfrmMain::timRefTimer);
+    connect(ui->G1, &QAction::triggered, this, [this] { Handle(&TfrmMain::G1Click); });
+    connect(ui->X1, &QAction::triggered, this, [this] { Handle(&TfrmMain::X1Click); });
+    connect(Exit1, &QAction::triggered, this, [this] { Handle(&TfrmMain::Exit1Click); });
+    connect(ui->btnTop, &QAction::triggered, this, [this] {
+        // The handler owns the check mark: undo the menu's own toggle first.
+        ui->btnTop->setChecked(!ui->btnTop->isChecked());
+        Handle(&TfrmMain::btnTopClick);
+    });
+    connect(ui->btnHigh, &QAction::triggered, this, [this] { Handle(&TfrmMain::btnHighClick); });
+    connect(ui->btnNormal, &QAction::triggered, this, [this] { Handle(&TfrmMain::btnNormalClick); });
+    connect(ui->btnLow, &QAction::triggered, this, [this] { Handle(&TfrmMain::btnLowClick); });
+    connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { Handle(&TfrmMain::BitBtn1Click); });
+    connect(ui->BitBtn2, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui->BitBtn5, &QPushButton::clicked, this, &QWidget::close);
+    // Trays that open the icon's menu themselves never report the right click.
+    connect(popExt_, &QMenu::aboutToShow, this, [this] { platform_.setForegroundWindow(this); });
+
+    guard_.Run([this] { FormCreate(); });
+    // The timer counts from the window's creation; its first tick comes one interval later.
+    if (!platform_.startTimer(*timRef_, interval_))
+        guard_.Run([] { throw EAppError(QStringLiteral("タイマーを取得できません")); });
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::Handle(void (TfrmMain::*handler)())
+{
+    guard_.Run([this, handler] { (this->*handler)(); });
+}
+
+const QIcon& TfrmMain::TrayIcon(int level) const
+{
+    return level >= 0 && level < static_cast<int>(IL.size()) ? IL[static_cast<std::size_t>(level)]
+                                                             : emptyIcon_;
+}
+
+// ---- start-up, show, close ----------------------------------------------------------------------
+
+void TfrmMain::FormCreate()
+{
+    TrayInit();
+    platform_.hideTaskbarButton(this, true);
+}
+
+void TfrmMain::ShowMain()
+{
+    if (!isVisible() && !testAttribute(Qt::WA_Moved)) {
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            move(area.center() - QPoint(width() / 2, height() / 2));
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+    // The window system may have made a new window for us: say again that it has no taskbar
+    // button, until the first minimise gives it one for good.
+    if (!minimisedOnce_)
+        platform_.hideTaskbarButton(this, true);
+}
+
+void TfrmMain::FormShow()
+{
+    SysInfo();
+    statReg_ = std::make_unique<TStatReg>(platform_);
+    statReg_->SetRootKey(kDynDataRoot);
+    ReadMemory();
+    statReg_->OpenKey(StatData);
+    ReadProcessorSample();
+    ShowProcessorSample();
+    statReg_->CloseKey();
+    ScrollCount = 0;
+}
+
+void TfrmMain::FormPaint()
+{
+    for (TImage* image : {ui->imgCPU, ui->imgMemory}) {
+        image->SetBrush(chart::Black);
+        image->FillRect(0, 0, image->width(), image->height());
+        ScrollCount = Sheet(*image);
+    }
+}
+
+void TfrmMain::FormCloseQuery()
+{
+    timRef_->stop();
+    closed_ = true;
+    TrayRemove();
+    statReg_.reset();
+}
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Shown by the program (first show, or anew by the always-on-top command): the show handler
+    // and a fresh chart grid. Shown by the window system on restore: the fresh grid only.
+    if (!event->spontaneous()) {
+        guard_.Run([this] { FormShow(); });
+        guard_.Run([this] { FormPaint(); });
+    } else if (restorePending_) {
+        restorePending_ = false;
+        guard_.Run([this] { FormPaint(); });
+    }
+}
+
+void TfrmMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized())
+        return;
+    restorePending_ = true;
+    if (!minimisedOnce_) {
+        minimisedOnce_ = true;
+        platform_.hideTaskbarButton(this, false);
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    if (!closed_)
+        guard_.Run([this] { FormCloseQuery(); });
+    if (frmCmd_ && frmCmd_->isVisible())
+        frmCmd_->reject();
+    event->accept();
+    QCoreApplication::exit(0);
+}
+
+// ---- commands -----------------------------------------------------------------------------------
+
+void TfrmMain::G1Click()
+{
+    if (frmCmd_)
+        frmCmd_->ShowModal();
+}
+
+void TfrmMain::X1Click()
+{
+    close();
+}
+
+void TfrmMain::Exit1Click()
+{
+    close();
+}
+
+void TfrmMain::btnTopClick()
+{
+    const bool onTop = !ui->btnTop->isChecked();
+    ui->btnTop->setChecked(onTop);
+    // Changing the flag makes a new native window; it must come back where it was.
+    const QRect place = geometry();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    setGeometry(place);
+    ShowMain();
+}
+
+void TfrmMain::SetInterval(int milliseconds)
+{
+    // Choosing the interval in force keeps the timer's phase: restarting it would not.
+    if (milliseconds == interval_)
+        return;
+    interval_ = milliseconds;
+    if (!platform_.startTimer(*timRef_, milliseconds))
+        throw EAppError(QStringLiteral("タイマーを取得できません"));
+}
+
+void TfrmMain::btnHighClick()
+{
+    ui->btnHigh->setChecked(true);
+    SetInterval(100);
+}
+
+void TfrmMain::btnNormalClick()
+{
+    ui->btnNormal->setChecked(true);
+    SetInterval(1000);
+}
+
+void TfrmMain::btnLowClick()
+{
+    ui->btnLow->setChecked(true);
+    SetInterval(5000);
+}
+
+// ---- refresh cycle ------------------------------------------------------------------------------
+
+void TfrmMain::timRefTimer()
+{
+    if (closed_)
+        return;
+    guard_.Run([this] { RefreshCycle(); });
+}
+
+void TfrmMain::ReadMemory()
+{
+    // An unreadable status keeps the last good figures.
+    if (const auto status = platform_.memoryStatus())
+        memory_ = *status;
+    SetRightAnchored(ui->lblTotalMem, QString::number(memory_.totalPhys), 73, 65);
+    SetText(ui->lblAllocMem, QString::number(memory_.memoryLoad));
+}
+
+void TfrmMain::ReadProcessorSample()
+{
+    // A shorter value fills only the first bytes of the sample; a missing one leaves it as it was.
+    unsigned char bytes[4];
+    const auto bits = static_cast<std::uint32_t>(sample_);
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(bits >> (8 * i));
+    statReg_->ReadBinaryData(CPUUsage, bytes, sizeof bytes);
+    sample_ = static_cast<std::int32_t>(std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
+                                        std::uint32_t(bytes[2]) << 16 |
+                                        std::uint32_t(bytes[3]) << 24);
+}
+
+void TfrmMain::ShowProcessorSample()
+{
+    SetRightAnchored(ui->lblData, QString::number(sample_), 149, 0);
+}
+
+void TfrmMain::RefreshCycle()
+{
+    if (!statReg_) {
+        statReg_ = std::make_unique<TStatReg>(platform_);
+        statReg_->SetRootKey(kDynDataRoot);
+    }
+    ReadMemory();
+    Graph(*ui->imgMemory, static_cast<std::int32_t>(memory_.memoryLoad), chart::Yellow, ScrollCount);
+    // A key left open by a tick that failed half-way would make the next open relative to it.
+    statReg_->CloseKey();
+    statReg_->OpenKey(StartStat);
+    ReadProcessorSample();
+    statReg_->CloseKey();
+    statReg_->OpenKey(StatData);
+    ReadProcessorSample();
+    ShowProcessorSample();
+    ScrollCount = Graph(*ui->imgCPU, sample_, chart::Lime, ScrollCount);
+    statReg_->CloseKey();
+    ++ScrollCount;
+    TrayUpdate(sample_);
+    Applist();
+}
+
+// ---- system information -------------------------------------------------------------------------
+
+void TfrmMain::SysInfo()
+{
+    const std::uint32_t processorType = platform_.processorType();
+    char buffer[128];
+    std::uint32_t size = 127;
+    SetText(ui->lblComp, NameText(platform_.computerName(buffer, &size), buffer, sizeof buffer));
+    size = 127;
+    SetText(ui->lblUser, NameText(platform_.userName(buffer, &size), buffer, sizeof buffer));
+    SetText(ui->lblCPU, QString::number(processorType));
+}
+
+// ---- tray icon ----------------------------------------------------------------------------------
+
+void TfrmMain::TrayInit()
+{
+    trayData_.size = 88;
+    trayData_.window = this;
+    trayData_.id = TrayId;
+    trayData_.flags = kNifMessage | kNifIcon | kNifTip;
+    trayData_.callbackMessage = WM_TRAYICON;
+    trayData_.icon = windowIcon();
+    CopyTip(trayData_.tip, QStringLiteral("ソラトキ"));
+    trayData_.menu = popExt_;
+    platform_.notifyIcon(TrayOp::Add, trayData_);
+}
+
+void TfrmMain::TrayUpdate(std::int32_t sample)
+{
+    trayData_.icon = TrayIcon(sample / 20);
+    CopyTip(trayData_.tip, QStringLiteral("CPU 使用率 ") + QString::number(sample) + QLatin1Char('%'));
+    platform_.notifyIcon(TrayOp::Modify, trayData_);
+}
+
+void TfrmMain::TrayRemove()
+{
+    platform_.notifyIcon(TrayOp::Delete, trayData_);
+}
+
+void TfrmMain::trayMessage(std::uint32_t message, std::uint32_t, std::uint32_t lParam)
+{
+    if (message == WM_TRAYICON && !closed_)
+        guard_.Run([this, lParam] { TrayNotify(lParam); });
+}
+
+void TfrmMain::TrayNotify(std::uint32_t mouseMessage)
+{
+    if (mouseMessage != kRButtonDown)
+        return;
+    const QPoint cursor = platform_.cursorPos();
+    platform_.setForegroundWindow(this);
+    // A tray that opened the icon's menu itself has already put it at the cursor.
+    if (!popExt_->isVisible())
+        popExt_->popup(cursor);
+}
+
+// ---- application list ---------------------------------------------------------------------------
+
+void TfrmMain::Applist()
+{
+    TStringGrid* grid = ui->grdApp;
+    grid->SetCell(0, 0, QStringLiteral("アプリケーション名称"));
+    grid->SetCell(1, 0, QStringLiteral("プロセスＩＤ"));
+    AppCount = 1;
+    for (const WindowInfo& window : platform_.windows())
+        if (!AppEnumProc(window))
+            break;
+    grid->SetRowCount(AppCount);
+}
+
+bool TfrmMain::AppEnumProc(const WindowInfo& window)
+{
+    if (window.title.empty() || !window.visible)
+        return true;
+    TStringGrid* grid = ui->grdApp;
+    const QString pid = QString::number(window.pid);
+    for (int r = 1; r <= AppCount - 1; ++r)
+        if (grid->Cell(1, r) == pid)
+            return true;
+    grid->SetCell(0, AppCount, QString::fromStdString(window.title));
+    grid->SetCell(1, AppCount, pid);
+    if (rowIdentity_.size() <= static_cast<std::size_t>(AppCount))
+        rowIdentity_.resize(static_cast<std::size_t>(AppCount) + 1);
+    rowIdentity_[static_cast<std::size_t>(AppCount)] = window.identity;
+    ++AppCount;
+    return true;
+}
+
+void TfrmMain::BitBtn1Click()
+{
+    const int r = ui->grdApp->Row();
+    const QString text = ui->grdApp->Cell(1, r);
+    const auto value = ParseInt64(text);
+    if (!value)
+        throw EAppError(QStringLiteral("'%1' は整数ではありません").arg(text));
+    const auto pid = static_cast<std::uint32_t>(static_cast<std::uint64_t>(*value));
+    const std::uint64_t identity =
+        static_cast<std::size_t>(r) < rowIdentity_.size() ? rowIdentity_[static_cast<std::size_t>(r)] : 0;
+    if (const ProcessHandle process = platform_.openProcess(pid, identity)) {
+        platform_.terminateProcess(process, 0);
+        platform_.waitForProcess(process, 500);
+        platform_.closeProcess(process);
+    }
+}

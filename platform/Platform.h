@@ -1,0 +1,149 @@
+#pragma once
+// Every operating-system operation the program's logic calls, behind one interface, so that every
+// handler can run against a scripted fake in tests. Drawing, menus and ordinary widgets are used
+// through Qt directly; only what touches the system (or blocks, like a modal box) is here.
+//
+// Conventions: failures are values (0, false, an error code, std::nullopt), never exceptions;
+// every call returns promptly (nothing here waits longer than the caller asked for).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+class QMenu;
+class QTimer;
+class QWidget;
+
+namespace platform {
+
+// ---- memory -------------------------------------------------------------------------------------
+struct MemoryStatus {
+    std::uint32_t memoryLoad = 0;   // percent of physical memory in use
+    std::uint64_t totalPhys = 0;    // bytes of physical memory
+};
+
+// ---- windows ------------------------------------------------------------------------------------
+struct WindowInfo {
+    std::uint64_t id = 0;           // the window system's id of the window
+    std::string title;              // UTF-8, at most 1023 bytes, cut at a character boundary; "" = none
+    bool visible = false;           // mapped or minimised; withdrawn and never-mapped windows are not
+    std::uint32_t pid = 0;          // owning process; 0 when the owner cannot be found out
+    std::uint64_t identity = 0;     // the owner's start time, to tell it from a later process that
+                                    // reuses the id; 0 when unknown
+};
+
+// ---- processes ----------------------------------------------------------------------------------
+using ProcessHandle = std::uint64_t;   // 0 = no handle
+
+// ---- statistics source (a small registry of keys and typed values) ------------------------------
+using StatKey = std::uint64_t;
+constexpr StatKey kDynDataRoot = 0x80000006;   // the root below which the statistics keys live
+
+enum ValueType : std::uint32_t {
+    kTypeNone = 0,
+    kTypeString = 1,
+    kTypeExpandString = 2,
+    kTypeBinary = 3,
+    kTypeDWord = 4,
+};
+
+// Error codes of the registry operations.
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorMoreData = 234;
+
+// ---- tray ---------------------------------------------------------------------------------------
+// Receives the callback message of a tray icon, as a window receives a posted message.
+class TrayReceiver {
+public:
+    virtual void trayMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) = 0;
+
+protected:
+    ~TrayReceiver() = default;
+};
+
+constexpr std::uint32_t kNifMessage = 1, kNifIcon = 2, kNifTip = 4;
+constexpr std::uint32_t kMouseMove = 0x200, kLButtonDown = 0x201, kLButtonUp = 0x202,
+                        kLButtonDblClk = 0x203, kRButtonDown = 0x204, kRButtonUp = 0x205,
+                        kMButtonDown = 0x207;
+
+// The one notification-icon record. The tray knows an icon by (window, id).
+struct TrayData {
+    std::uint32_t size = 0;
+    TrayReceiver* window = nullptr;
+    std::uint32_t id = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t callbackMessage = 0;
+    QIcon icon;
+    char tip[64] = {};              // NUL-terminated UTF-8, at most 63 bytes
+    QMenu* menu = nullptr;          // shown by trays that open an icon's menu themselves
+};
+
+enum class TrayOp { Add = 0, Modify = 1, Delete = 2 };
+
+// ---- run dialog's file chooser ------------------------------------------------------------------
+struct OpenFileRequest {
+    QStringList filters;            // "name|pattern" entries, in order
+    int filterIndex = 1;            // 1-based, in and out: the filter last chosen
+    QString fileName;               // the file name box's text, and the chosen path on return
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Top-level windows, topmost first, fetched in one batch with everything each row needs.
+    virtual std::vector<WindowInfo> windows() = 0;
+
+    // Opens the process only while it is still the one with this identity (0 = any); 0 when it
+    // has gone, cannot be signalled by us, or the id names no single process.
+    virtual ProcessHandle openProcess(std::uint32_t pid, std::uint64_t identity) = 0;
+    virtual void terminateProcess(ProcessHandle process, std::uint32_t exitCode) = 0;
+    // Returns once the process has ended or after `milliseconds`, whichever comes first.
+    virtual void waitForProcess(ProcessHandle process, int milliseconds) = 0;
+    virtual void closeProcess(ProcessHandle process) = 0;
+
+    // std::nullopt when the kernel's figures cannot be read.
+    virtual std::optional<MemoryStatus> memoryStatus() = 0;
+    // The processor type number (386, 486, 586, ...).
+    virtual std::uint32_t processorType() = 0;
+    // Name into `buffer` (NUL-terminated); *size is the room in bytes, the name's length on
+    // success. False, with the buffer untouched, when no name can be had.
+    virtual bool computerName(char* buffer, std::uint32_t* size) = 0;
+    virtual bool userName(char* buffer, std::uint32_t* size) = 0;
+
+    // Statistics source. A sub-key path uses '\' between its parts.
+    virtual long regOpenKey(StatKey parent, const std::string& subKey, StatKey* result) = 0;
+    // With data == nullptr only *type and *size are returned. *size is the room on the way in.
+    virtual long regQueryValue(StatKey key, const std::string& name, std::uint32_t* type,
+                               void* data, std::uint32_t* size) = 0;
+    virtual void regCloseKey(StatKey key) = 0;
+
+    virtual bool notifyIcon(TrayOp op, const TrayData& data) = 0;
+    virtual QPoint cursorPos() = 0;
+    // Raises and activates the window, unless it is minimised.
+    virtual void setForegroundWindow(QWidget* window) = 0;
+
+    // Keeps the window off the taskbar (hide = true) or lets it show there. Must be said again
+    // after every show: the window system may give the window a new identity then.
+    virtual void hideTaskbarButton(QWidget* window, bool hide) = 0;
+    // Starts the program or opens the document or address named by the whole text; never fails
+    // loudly.
+    virtual void shellOpen(const QString& text) = 0;
+    // The file-open dialog; false when cancelled.
+    virtual bool openFileName(QWidget* parent, OpenFileRequest& request) = 0;
+
+    // (Re)starts the timer with the interval; false when the system refuses a timer.
+    virtual bool startTimer(QTimer& timer, int milliseconds) = 0;
+    // The modal error box; returns when the user has closed it.
+    virtual void errorBox(QWidget* parent, const QString& caption, const QString& text) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs everything needed to build, run and test on a fresh Debian 12.
+# Without recommends: keeps the install small and leaves out dbus-x11, whose
+# autolaunched bus daemons would outlive the program.
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  g++ make cmake pkgconf \
+  qt6-base-dev libxcb-ewmh-dev libxcb-res0-dev libxcb-icccm4-dev libx11-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  fonts-ipafont-gothic xdg-utils \
+  xvfb openbox trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps \
+  >/dev/null
