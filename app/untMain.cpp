@@ -34,6 +34,8 @@ TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
     : QMainWindow(parent), platform_(platform), ui(std::make_unique<Ui::frmMain>()),
       guard_(platform, AppTitle())
 {
+    // The pictures live in this static library: nothing else would pull them into the program.
+    Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
     TAlignLayout::Install(ui->PageControl1->widget(0));
     TAlignLayout::Install(ui->PageControl1->widget(1));

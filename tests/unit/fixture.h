@@ -8,6 +8,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QMenu>
+#include <QTabWidget>
+#include <QtTest/QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 

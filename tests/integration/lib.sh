@@ -1,0 +1,261 @@
+# Helpers for the integration tests (tests/integration/test_*.sh), which
+# source this file and then call `ensure_desktop "$@"` first thing.
+#
+# ctest provides APP (the program under test), ARTIFACTS (where screenshots
+# go) and SRC (the source root). Exit status of a test: 0 passed, 1 failed,
+# 77 skipped.
+#
+# Written to work under `set -euo pipefail`: helpers that can fail on purpose
+# (waits, lookups) return non-zero only where the caller is meant to test it.
+# Helpers that print a result signal failure through their exit status, so
+# `x=$(helper ...)` ends a `set -e` test with that status (1, or 77 to skip).
+#
+# `check` takes its condition as a string and evaluates it later, so in tests
+# the linter's SC2016 (no expansion in single quotes) and SC2034 (variable
+# only used in such a condition) are expected; disable them per file.
+
+# Variables here are set for the tests that source this file.
+# shellcheck disable=SC2034
+
+: "${SRC:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+: "${ARTIFACTS:=${TMPDIR:-/tmp}/mirebo-artifacts}"
+: "${APP:=}"
+
+# The main window's title.
+APP_TITLE='ミレボ'
+APP_PID=""
+APP_WIN=""
+TEST_NAME=$(basename "$0" .sh)
+TEST_TMP=""
+_AT_EXIT=()
+
+say() { echo "$TEST_NAME: $*" >&2; }
+
+fail() {
+    echo "FAIL: $TEST_NAME: $*" >&2
+    exit 1
+}
+
+skip() {
+    echo "SKIP: $TEST_NAME: $*" >&2
+    exit 77
+}
+
+pass() {
+    echo "PASS: $TEST_NAME"
+    exit 0
+}
+
+# check COND MSG: COND is evaluated as shell code; the test fails unless it
+# holds.
+check() {
+    if eval "$1"; then
+        echo "ok: $2"
+    else
+        fail "$2 (not true: $1)"
+    fi
+}
+
+# Skips the test when one of the given tools is missing.
+require() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
+    done
+}
+
+# Runs a command when the test ends, however it ends.
+at_exit() { _AT_EXIT+=("$*"); }
+
+_lib_exit() {
+    local rc=$? i
+    set +e
+    for ((i = ${#_AT_EXIT[@]} - 1; i >= 0; i--)); do eval "${_AT_EXIT[i]}"; done
+    if [ -n "$APP_PID" ] && is_alive "$APP_PID"; then
+        kill -TERM "$APP_PID" 2>/dev/null
+        wait_gone "$APP_PID" 3 || kill -KILL "$APP_PID" 2>/dev/null
+    fi
+    [ -n "$TEST_TMP" ] && rm -rf -- "$TEST_TMP"
+    exit "$rc"
+}
+
+# Re-runs the calling test on a private desktop unless it already is on one.
+# Options for scripts/with-desktop.sh (--no-wm, --no-tray) can be put in
+# DESKTOP_OPTS before the call.
+ensure_desktop() {
+    if [ "${MIREBO_DESKTOP:-}" != 1 ] || [ -z "${DISPLAY:-}" ] \
+        || [ "${MIREBO_DESKTOP_DISPLAY:-}" != "$DISPLAY" ]; then
+        [ -x "$SRC/scripts/with-desktop.sh" ] || fail "$SRC/scripts/with-desktop.sh not found (is SRC right?)"
+        # shellcheck disable=SC2086
+        exec "$SRC/scripts/with-desktop.sh" ${DESKTOP_OPTS:-} -- bash "$0" "$@"
+    fi
+    require xdotool xprop xwininfo import convert
+    # Titles and labels are Japanese: tools such as xprop print them as text
+    # only in a UTF-8 locale.
+    [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
+    mkdir -p "$ARTIFACTS"
+    TEST_TMP=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-test.XXXXXX")
+    # The program keeps its settings under XDG_CONFIG_HOME: every test starts
+    # from none and leaves the developer's own alone.
+    export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" \
+        XDG_DATA_HOME="$TEST_TMP/data"
+    mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
+    trap _lib_exit EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+}
+
+# True while PID runs (a zombie counts as gone).
+is_alive() {
+    local st
+    st=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $st != Z* ]]
+}
+
+# wait_until SECS CMD...: polls CMD every 0.1 s for at most SECS seconds.
+wait_until() {
+    local secs=$1 i
+    shift
+    for ((i = 0; i < secs * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
+_gone() { ! is_alive "$1"; }
+
+# wait_gone PID SECS: returns 0 once PID has ended, 1 if it still runs after
+# SECS seconds.
+wait_gone() { wait_until "$2" _gone "$1"; }
+
+# find_window PID TITLE: prints the first mapped window of PID whose title is
+# exactly TITLE (a regular expression, anchored here). Empty PID: any process.
+find_window() {
+    local pid=$1 title=$2
+    if [ -n "$pid" ]; then
+        xdotool search --all --onlyvisible --pid "$pid" --name "^${title}\$" 2>/dev/null | head -n 1 || true
+    else
+        xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1 || true
+    fi
+}
+
+_found_window() {
+    _WIN=$(find_window "$1" "$2")
+    [ -n "$_WIN" ]
+}
+
+# wait_window PID TITLE SECS: like find_window, waiting up to SECS seconds for
+# the window to be mapped; returns 1 if it never is.
+wait_window() {
+    _WIN=""
+    wait_until "$3" _found_window "$1" "$2" || return 1
+    echo "$_WIN"
+}
+
+# start_app [ARGS...]: starts the program in the background and waits until
+# its main window is mapped. Sets APP_PID and APP_WIN.
+start_app() {
+    [ -n "$APP" ] || fail "APP is not set"
+    "$APP" "$@" &
+    APP_PID=$!
+    _WIN=""
+    if ! wait_until 20 _found_window "$APP_PID" "$APP_TITLE"; then
+        is_alive "$APP_PID" || fail "$APP exited before showing a window titled $APP_TITLE"
+        fail "no window titled $APP_TITLE from $APP (pid $APP_PID) within 20 s"
+    fi
+    APP_WIN=$_WIN
+}
+
+# stop_app [SECS]: asks the program to end (TERM) and waits for it.
+stop_app() {
+    [ -n "$APP_PID" ] || return 0
+    kill -TERM "$APP_PID" 2>/dev/null || true
+    wait_gone "$APP_PID" "${1:-5}" || fail "$APP (pid $APP_PID) did not end after TERM"
+    wait "$APP_PID" 2>/dev/null || true
+    APP_PID=""
+    APP_WIN=""
+}
+
+# win_geometry WIN: prints "W H", the size of the client area.
+win_geometry() {
+    xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w, h }'
+}
+
+# win_position WIN: prints "X Y", the client area's top left on the screen.
+win_position() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X:/ { x = $4 } /Absolute upper-left Y:/ { y = $4 } END { print x, y }'
+}
+
+# net_wm_state WIN: prints the window's _NET_WM_STATE atoms, one a line
+# (nothing when the property is absent).
+net_wm_state() {
+    { xprop -id "$1" _NET_WM_STATE 2>/dev/null || true; } | sed -n 's/^_NET_WM_STATE(ATOM) = //p' | sed 's/, */\n/g'
+}
+
+# has_wm_state WIN ATOM: true if ATOM (e.g. _NET_WM_STATE_ABOVE) is set.
+has_wm_state() { net_wm_state "$1" | grep -qx "$2"; }
+
+# screenshot NAME [WIN]: saves the window (default: the whole screen) as
+# $ARTIFACTS/NAME.png and prints that path.
+screenshot() {
+    local out="$ARTIFACTS/$1.png"
+    mkdir -p "$ARTIFACTS"
+    import -window "${2:-root}" "$out" || fail "screenshot $1 failed"
+    echo "$out"
+}
+
+# pixel FILE X Y: prints the colour at X,Y as RRGGBB (upper case), or "none"
+# where the picture is fully transparent.
+pixel() {
+    local txt hex
+    txt=$(convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- 2>/dev/null) || { echo "?"; return 1; }
+    hex=$(printf '%s\n' "$txt" | sed -n '2s/.*#\([0-9A-Fa-f]\{6,8\}\).*/\1/p' | tr 'a-f' 'A-F')
+    case ${#hex} in
+        6) echo "$hex" ;;
+        8) if [ "${hex:6:2}" = 00 ]; then echo none; else echo "${hex:0:6}"; fi ;;
+        *) echo "?"; return 1 ;;
+    esac
+}
+
+# selection_owner NAME: prints the window owning the X selection NAME (e.g.
+# _NET_SYSTEM_TRAY_S0) as 0x..., or 0x0 when nobody owns it. No installed
+# tool asks the server that, so a few lines of Xlib are built once per test
+# with the compiler and headers the program's own build needs.
+selection_owner() {
+    local tool="$TEST_TMP/selection-owner" cc
+    if [ ! -x "$tool" ]; then
+        cc=$(command -v cc || command -v gcc || command -v c++) || skip "no C compiler for selection_owner"
+        "$cc" -x c -o "$tool" - -lX11 <<'EOF' || skip "cannot build the selection_owner helper (libx11-dev?)"
+#include <X11/Xlib.h>
+#include <stdio.h>
+int main(int argc, char **argv)
+{
+    Display *dpy = XOpenDisplay(NULL);
+    if (argc != 2 || dpy == NULL)
+        return 2;
+    printf("0x%lx\n", (unsigned long)XGetSelectionOwner(dpy, XInternAtom(dpy, argv[1], False)));
+    XCloseDisplay(dpy);
+    return 0;
+}
+EOF
+    fi
+    "$tool" "$1"
+}
+
+# window_title WIN: prints the title as UTF-8: _NET_WM_NAME, else WM_NAME,
+# which xprop decodes from whatever encoding it has (xterm, for one, stores
+# COMPOUND_TEXT there, which `xdotool getwindowname` prints undecoded).
+window_title() {
+    local line
+    line=$(xprop -id "$1" _NET_WM_NAME 2>/dev/null | grep ' = "' || true)
+    [ -n "$line" ] || line=$(xprop -id "$1" WM_NAME 2>/dev/null | grep ' = "' || true)
+    [ -n "$line" ] || return 0
+    line=${line#*= \"}
+    line=${line%\"}
+    printf '%s\n' "$line" | sed 's/\\\(["\\]\)/\1/g'
+}
+
+# window_pid WIN: prints the window's _NET_WM_PID (empty if it has none).
+window_pid() {
+    { xprop -id "$1" _NET_WM_PID 2>/dev/null || true; } | sed -n 's/^_NET_WM_PID(CARDINAL) = //p'
+}
