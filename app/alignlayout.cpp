@@ -32,6 +32,8 @@ void TAlignLayout::Install(QWidget* root)
     std::vector<QWidget*> docked;
     for (QWidget* child : children) {
         Install(child);
+        if (AlignOf(child) == QLatin1String("autosize"))
+            child->adjustSize();
         const QString align = AlignOf(child);
         if (align == QLatin1String("top") || align == QLatin1String("bottom") ||
             align == QLatin1String("right") || align == QLatin1String("client"))
@@ -40,14 +42,13 @@ void TAlignLayout::Install(QWidget* root)
     if (docked.empty() || root->layout())
         return;
     auto* layout = new TAlignLayout(root);
-    // The client child's stored place gives the parent's inner margins (a group box's caption).
+    // The client child's stored offset gives the parent's inner margins: a frame's width on
+    // every side, and a group box's caption above. (The parent's own stored size is no guide:
+    // pages have none.)
     for (QWidget* child : docked) {
         if (AlignOf(child) == QLatin1String("client")) {
-            // Measured inside the parent's own frame, which the layout already leaves out.
-            const QRect g = child->geometry();
-            const QRect inner = root->contentsRect();
-            layout->setContentsMargins(g.left() - inner.left(), g.top() - inner.top(),
-                                       inner.right() - g.right(), inner.bottom() - g.bottom());
+            const QPoint offset = child->pos() - root->contentsRect().topLeft();
+            layout->setContentsMargins(offset.x(), offset.y(), offset.x(), offset.x());
         }
     }
     // Controls docked to the same edge stack in the order of their stored places.

@@ -131,14 +131,22 @@ wait_gone() { wait_until "$2" _gone "$1"; }
 # find_window PID TITLE: prints the first mapped window of PID whose title is
 # exactly TITLE (a regular expression, anchored here). Empty PID: any process.
 find_window() {
-    local pid=$1 title=$2
+    local pid=$1 title=$2 ids clients w
     if [ -n "$pid" ]; then
-        xdotool search --all --onlyvisible --pid "$pid" --name "^${title}\$" 2>/dev/null | head -n 1 || true
+        ids=$(xdotool search --all --onlyvisible --pid "$pid" --name "^${title}\$" 2>/dev/null || true)
     else
-        xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1 || true
+        ids=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null || true)
     fi
+    # Under a window manager only its clients count: a docked tray icon may carry the same title.
+    clients=$(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*' || true)
+    for w in $ids; do
+        if [ -z "$clients" ] || printf '%s\n' "$clients" | grep -qix "$(printf '0x%x' "$w")"; then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 0
 }
-
 _found_window() {
     _WIN=$(find_window "$1" "$2")
     [ -n "$_WIN" ]
@@ -258,4 +266,60 @@ window_title() {
 # window_pid WIN: prints the window's _NET_WM_PID (empty if it has none).
 window_pid() {
     { xprop -id "$1" _NET_WM_PID 2>/dev/null || true; } | sed -n 's/^_NET_WM_PID(CARDINAL) = //p'
+}
+
+# ---- the program's own window ------------------------------------------------
+
+# Where the two charts sit inside the main window's client area (x y w h).
+CPU_CHART="3 44 302 48"
+MEMORY_CHART="3 96 302 48"
+
+# count_colour FILE "X Y W H" RRGGBB: prints how many pixels of that colour the
+# region holds.
+count_colour() {
+    local x y w h
+    read -r x y w h <<<"$2"
+    convert "$1" -crop "${w}x${h}+${x}+${y}" +repage -fill black +opaque "#$3" -fill white -opaque "#$3" \
+        -format '%[fx:round(mean*w*h)]' info: 2>/dev/null || echo 0
+}
+
+# main_window: prints the program's main window (it gets a new id when its
+# stacking changes), waiting up to 5 s.
+main_window() {
+    _WIN=""
+    wait_until 5 _found_window "$APP_PID" "$APP_TITLE" || return 1
+    echo "$_WIN"
+}
+
+# keys WIN KEY...: focuses the window and types the keys one at a time.
+keys() {
+    local win=$1
+    shift
+    xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
+    for k in "$@"; do
+        xdotool key --clearmodifiers "$k"
+        sleep 0.3
+    done
+}
+
+# wait_exit SECS: waits for the program to end by itself; fails if it does not.
+wait_exit() {
+    wait_gone "$APP_PID" "$1" || fail "the program still runs after ${1} s"
+    local status=0
+    wait "$APP_PID" 2>/dev/null || status=$?
+    APP_PID=""
+    check "[ $status -eq 0 ]" "the program ended with status 0 (got $status)"
+}
+
+_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+
+# minimise WIN / restore WIN: as the user does it, waiting until it has happened.
+minimise() {
+    xdotool windowminimize "$1"
+    wait_until 5 has_wm_state "$1" _NET_WM_STATE_HIDDEN || fail "window $1 was not minimised"
+}
+restore() {
+    wmctrl -i -a "$1"
+    wait_until 5 _viewable "$1" || fail "window $1 was not restored"
+    sleep 0.3
 }
