@@ -323,3 +323,37 @@ restore() {
     wait_until 5 _viewable "$1" || fail "window $1 was not restored"
     sleep 0.3
 }
+
+# tray_icon_window: prints the program's icon window docked in the tray (the
+# mapped window of the program that lies in the panel at the top), if any.
+tray_icon_window() {
+    local w x y
+    for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
+        read -r x y < <(win_position "$w")
+        read -r ww wh < <(win_geometry "$w")
+        if [ "$y" -lt 30 ] && [ "$ww" -le 32 ] && [ "$wh" -le 32 ]; then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 0
+}
+_tray_docked() { [ -n "$(tray_icon_window)" ]; }
+_tray_gone() { [ -z "$(tray_icon_window)" ]; }
+
+# popup_at X Y: true when a mapped override-redirect window of the program (a
+# pop-up menu) was opened at X,Y: its top-left corner there, or, where the
+# screen's edge leaves no room, moved left just enough to fit.
+popup_at() {
+    local w px py pw ph
+    for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
+        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
+        read -r px py < <(win_position "$w")
+        read -r pw ph < <(win_geometry "$w")
+        [ "$pw" -gt 30 ] || continue
+        if [ "$py" = "$2" ] && { [ "$px" = "$1" ] || [ $((px + pw)) -ge 1020 ]; } && [ "$px" -le "$1" ]; then
+            return 0
+        fi
+    done
+    return 1
+}

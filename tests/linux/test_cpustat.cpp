@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/linux/cpustat.h"
+
+using platform::linux_impl::cpuLoad;
+using platform::linux_impl::CpuTimes;
+using platform::linux_impl::parseCpuLine;
+
+namespace {
+
+CpuTimes times(std::uint64_t user, std::uint64_t nice, std::uint64_t system, std::uint64_t idle,
+               std::uint64_t iowait = 0, std::uint64_t irq = 0, std::uint64_t softirq = 0,
+               std::uint64_t steal = 0)
+{
+    return CpuTimes{{user, nice, system, idle, iowait, irq, softirq, steal}};
+}
+
+struct LineCase {
+    const char* name;
+    const char* text;
+    std::optional<CpuTimes> expected;
+};
+
+const LineCase kLines[] = {
+    {"modernKernel",
+     "cpu  4705 356 584 3699 23 0 23 7 11 13\ncpu0 1393 280 290 1866 9 0 0 0 0 0\nintr 1\n",
+     times(4705, 356, 584, 3699, 23, 0, 23, 7)},
+    {"noGuestFields", "cpu  1 2 3 4 5 6 7 8\n", times(1, 2, 3, 4, 5, 6, 7, 8)},
+    {"fourFields", "cpu 10 20 30 40\n", times(10, 20, 30, 40)},
+    {"sevenFields", "cpu 10 20 30 40 50 60 70", times(10, 20, 30, 40, 50, 60, 70)},
+    {"futureExtraField", "cpu 1 2 3 4 5 6 7 8 9 10 11\n", times(1, 2, 3, 4, 5, 6, 7, 8)},
+    {"bigCounters", "cpu 18446744073709551615 0 0 1\n", times(18446744073709551615ull, 0, 0, 1)},
+    {"threeFields", "cpu 10 20 30\n", std::nullopt},
+    {"truncatedAfterLabel", "cpu ", std::nullopt},
+    {"empty", "", std::nullopt},
+    {"perCpuLineFirst", "cpu0 1 2 3 4\n", std::nullopt},
+    {"otherLine", "intr 1 2 3 4\n", std::nullopt},
+    {"garbageField", "cpu 1 2 x 4\n", std::nullopt},
+    {"negativeField", "cpu 1 -2 3 4\n", std::nullopt},
+    {"overflowingField", "cpu 1 2 3 99999999999999999999\n", std::nullopt},
+    {"trailingJunk", "cpu 1 2 3 4 5z\n", std::nullopt},
+    {"onlyFirstLineCounts", "cpu 1 2\n 3 4\n", std::nullopt},
+};
+
+}  // namespace
+
+TEST(CpuLine, ParsesOrRejectsEachText)
+{
+    for (const LineCase& c : kLines) {
+        SCOPED_TRACE(c.name);
+        const auto parsed = parseCpuLine(c.text);
+        ASSERT_EQ(parsed.has_value(), c.expected.has_value());
+        if (parsed) {
+            EXPECT_EQ(parsed->ticks, c.expected->ticks);
+        }
+    }
+}
+
+TEST(CpuLoad, HalfBusyIntervalIsFifty)
+{
+    EXPECT_EQ(cpuLoad(times(100, 0, 100, 200), times(150, 0, 150, 300)), 50);
+}
+
+TEST(CpuLoad, IoWaitCountsAsIdle)
+{
+    EXPECT_EQ(cpuLoad(times(0, 0, 0, 0), times(10, 0, 0, 45, 45)), 10);
+}
+
+TEST(CpuLoad, IrqSoftIrqStealAndNiceCountAsBusy)
+{
+    EXPECT_EQ(cpuLoad(times(0, 0, 0, 0), times(0, 10, 0, 60, 0, 10, 10, 10)), 40);
+}
+
+TEST(CpuLoad, TruncatesTowardZero)
+{
+    EXPECT_EQ(cpuLoad(times(0, 0, 0, 0), times(2, 0, 0, 1)), 66);
+}
+
+TEST(CpuLoad, FullyBusyIsHundred)
+{
+    EXPECT_EQ(cpuLoad(times(0, 0, 0, 5), times(100, 0, 0, 5)), 100);
+}
+
+TEST(CpuLoad, NoTimePassedIsZero)
+{
+    EXPECT_EQ(cpuLoad(times(5, 5, 5, 5), times(5, 5, 5, 5)), 0);
+}
+
+TEST(CpuLoad, CounterSteppingBackCountsAsNothing)
+{
+    // Idle went back by 1000 (a hotplugged processor, a counter reset): only user time passed.
+    EXPECT_EQ(cpuLoad(times(100, 0, 0, 5000), times(150, 0, 0, 4000)), 100);
+    // Everything went back: no time passed at all.
+    EXPECT_EQ(cpuLoad(times(100, 100, 100, 100), times(1, 1, 1, 1)), 0);
+}
+
+TEST(CpuLoad, SinceBootFromZeroBaseline)
+{
+    EXPECT_EQ(cpuLoad(CpuTimes{}, times(4705, 356, 584, 3699, 23, 0, 23, 7)), 60);
+}
+
+TEST(CpuLoad, HugeCountersDoNotOverflow)
+{
+    const std::uint64_t big = 1ull << 62;
+    EXPECT_EQ(cpuLoad(CpuTimes{}, times(big, big, big, big, big, big, big, big)), 75);
+}

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "platform/linux/names.h"
+
+using namespace platform::linux_impl;
+
+TEST(ProcessorType, MapsMachineNames)
+{
+    struct Case { const char* machine; std::uint32_t type; } cases[] = {
+        {"i386", 386}, {"i486", 486}, {"i586", 586}, {"i686", 586},
+        {"x86_64", 8664}, {"aarch64", 43620}, {"armv7l", 0}, {"riscv64", 0},
+        {"ppc64le", 0}, {"", 0}, {"X86_64", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.machine);
+        EXPECT_EQ(processorTypeFor(c.machine), c.type);
+    }
+}
+
+TEST(ProcessorType, ThisMachine)
+{
+    utsname info{};
+    ASSERT_EQ(::uname(&info), 0);
+    EXPECT_EQ(processorType(), processorTypeFor(info.machine));
+}
+
+TEST(NameBuffer, FitsWithItsNul)
+{
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    std::uint32_t size = 5;
+    EXPECT_TRUE(copyName("abcd", buffer, &size));
+    EXPECT_STREQ(buffer, "abcd");
+    EXPECT_EQ(size, 4u);
+}
+
+TEST(NameBuffer, NoRoomForTheNulLeavesBufferUntouched)
+{
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    for (std::uint32_t room : {0u, 1u, 4u}) {
+        SCOPED_TRACE(room);
+        std::uint32_t size = room;
+        EXPECT_FALSE(copyName("abcd", buffer, &size));
+        EXPECT_EQ(size, room);
+        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(8, 'x'));
+    }
+}
+
+TEST(NameBuffer, EmptyNameOrMissingPointersFail)
+{
+    char buffer[8] = "keep";
+    std::uint32_t size = sizeof buffer;
+    EXPECT_FALSE(copyName("", buffer, &size));
+    EXPECT_STREQ(buffer, "keep");
+    EXPECT_FALSE(copyName("abc", nullptr, &size));
+    EXPECT_FALSE(copyName("abc", buffer, nullptr));
+}
+
+TEST(NameSystem, ComputerNameIsTheHostName)
+{
+    char host[HOST_NAME_MAX + 1] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host), 0);
+    char buffer[300] = {};
+    std::uint32_t size = sizeof buffer;
+    ASSERT_TRUE(computerName(buffer, &size));
+    EXPECT_STREQ(buffer, host);
+    EXPECT_EQ(size, std::strlen(host));
+
+    std::uint32_t tight = static_cast<std::uint32_t>(std::strlen(host));
+    EXPECT_FALSE(computerName(buffer, &tight));
+}
+
+TEST(NameSystem, UserNameIsNonEmpty)
+{
+    char buffer[300] = {};
+    std::uint32_t size = sizeof buffer;
+    ASSERT_TRUE(userName(buffer, &size));
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(size, std::strlen(buffer));
+}
