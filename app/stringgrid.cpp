@@ -150,6 +150,15 @@ void TStringGrid::mousePressEvent(QMouseEvent* event)
     QTableView::mousePressEvent(event);
 }
 
+void TStringGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    // Dragging across the title column must not take the selection there.
+    const QModelIndex hit = indexAt(event->position().toPoint());
+    if (hit.isValid() && hit.column() == 0)
+        return;
+    QTableView::mouseMoveEvent(event);
+}
+
 QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
     const QModelIndex moved = QTableView::moveCursor(action, modifiers);

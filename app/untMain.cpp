@@ -203,7 +203,8 @@ void TfrmMain::closeEvent(QCloseEvent* event)
     if (frmCmd_ && frmCmd_->isVisible())
         frmCmd_->reject();
     event->accept();
-    QCoreApplication::exit(0);
+    // Ends the message loop and every modal loop inside it (an error box, the run dialog).
+    QCoreApplication::quit();
 }
 
 // ---- commands -----------------------------------------------------------------------------------

@@ -1,0 +1,19 @@
+#pragma once
+// Small desktop services: the cursor, bringing a window forward, the taskbar button, the
+// timer and the error box.
+
+#include <QPoint>
+#include <QString>
+
+class QTimer;
+class QWidget;
+
+namespace platform::linux_impl {
+
+QPoint cursorPos();
+void setForegroundWindow(QWidget* window);
+void hideTaskbarButton(QWidget* window, bool hide);
+bool startTimer(QTimer& timer, int milliseconds);
+void errorBox(QWidget* parent, const QString& caption, const QString& text);
+
+}  // namespace platform::linux_impl

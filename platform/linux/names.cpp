@@ -1,0 +1,75 @@
+#include "platform/linux/names.h"
+
+#include <limits.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace platform::linux_impl {
+
+std::uint32_t processorTypeFor(std::string_view machine)
+{
+    // The numbers callers expect in the processor-type field: the classic x86 model numbers,
+    // and the architecture codes for 64-bit x86 and ARM.
+    if (machine == "i386")
+        return 386;
+    if (machine == "i486")
+        return 486;
+    if (machine == "i586" || machine == "i686")
+        return 586;
+    if (machine == "x86_64")
+        return 8664;
+    if (machine == "aarch64")
+        return 0xAA64;
+    return 0;
+}
+
+std::uint32_t processorType()
+{
+    utsname info{};
+    if (::uname(&info) != 0)
+        return 0;
+    return processorTypeFor(info.machine);
+}
+
+bool copyName(std::string_view name, char* buffer, std::uint32_t* size)
+{
+    if (buffer == nullptr || size == nullptr || name.empty() || name.size() >= *size)
+        return false;
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+    *size = static_cast<std::uint32_t>(name.size());
+    return true;
+}
+
+bool computerName(char* buffer, std::uint32_t* size)
+{
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        return false;
+    return copyName(std::string_view(host, ::strnlen(host, sizeof host)), buffer, size);
+}
+
+bool userName(char* buffer, std::uint32_t* size)
+{
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> scratch(hint > 0 ? static_cast<std::size_t>(hint) : 1024);
+    for (;;) {
+        passwd entry{};
+        passwd* found = nullptr;
+        const int rc = ::getpwuid_r(::geteuid(), &entry, scratch.data(), scratch.size(), &found);
+        if (rc == ERANGE && scratch.size() < (1u << 20)) {
+            scratch.resize(scratch.size() * 2);
+            continue;
+        }
+        if (rc != 0 || found == nullptr || found->pw_name == nullptr)
+            return false;
+        return copyName(found->pw_name, buffer, size);
+    }
+}
+
+}  // namespace platform::linux_impl

@@ -1,0 +1,54 @@
+#include "platform/linux/wmtext.h"
+
+#include <algorithm>
+
+#include "platform/linux/utf8.h"
+
+namespace platform::linux_impl {
+namespace {
+
+bool equalNoCase(std::string_view a, std::string_view b)
+{
+    return std::ranges::equal(a, b, [](char x, char y) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+std::string_view firstLabel(std::string_view host)
+{
+    return host.substr(0, host.find('.'));
+}
+
+}  // namespace
+
+std::string titleFromBytes(std::string_view bytes, TextEncoding encoding, bool partial)
+{
+    const std::size_t nul = bytes.find('\0');
+    if (nul != std::string_view::npos) {
+        bytes = bytes.substr(0, nul);
+        partial = false;
+    }
+    if (encoding == TextEncoding::Latin1)
+        return cutUtf8(latin1ToUtf8(bytes), kMaxTitleBytes);
+    if (partial)
+        bytes = dropIncompleteTail(bytes);
+    return cutUtf8(repairUtf8(bytes), kMaxTitleBytes);
+}
+
+bool sameMachine(std::string_view clientMachine, std::string_view thisHost)
+{
+    const std::size_t nul = clientMachine.find('\0');
+    clientMachine = clientMachine.substr(0, nul);
+    if (clientMachine.empty() || thisHost.empty())
+        return false;
+    if (equalNoCase(clientMachine, thisHost))
+        return true;
+    // "box" and "box.example.org" are one host; "box.a" and "box.b" are not.
+    const bool clientShort = clientMachine.find('.') == std::string_view::npos;
+    const bool hostShort = thisHost.find('.') == std::string_view::npos;
+    return clientShort != hostShort &&
+           equalNoCase(firstLabel(clientMachine), firstLabel(thisHost));
+}
+
+}  // namespace platform::linux_impl
