@@ -71,7 +71,9 @@ std::uint32_t localPidOf(const xcb_res_query_client_ids_reply_t* reply)
         return 0;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem > 0;
          xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+        // The value starts with the request it answers (client and mask).
+        const auto* asked = reinterpret_cast<const xcb_res_client_id_spec_t*>(it.data);
+        if ((asked->mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
             xcb_res_client_id_value_value_length(it.data) >= 1)
             return *xcb_res_client_id_value_value(it.data);
     }
