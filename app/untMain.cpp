@@ -63,6 +63,8 @@ TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
     for (QLabel* figure : {ui->lblTotalMem, ui->lblAllocMem, ui->lblData})
         figure->setFont(FigureFont());
 
+    Describe();
+
     frequency_ = new QActionGroup(this);
     frequency_->setExclusive(true);
     for (QAction* item : {ui->btnHigh, ui->btnNormal, ui->btnLow})
@@ -113,6 +115,27 @@ const QIcon& TfrmMain::TrayIcon(int level) const
 {
     return level >= 0 && level < static_cast<int>(IL.size()) ? IL[static_cast<std::size_t>(level)]
                                                              : emptyIcon_;
+}
+
+// What a screen reader says for the controls whose visible text alone means nothing.
+void TfrmMain::Describe()
+{
+    const std::pair<QWidget*, const char*> descriptions[] = {
+        {ui->lblTotalMem, "全メモリ量 (Byte)"},
+        {ui->lblAllocMem, "メモリ使用率 (％)"},
+        {ui->lblData, "CPU 使用率 (％)"},
+        {ui->lblComp, "コンピュータ名"},
+        {ui->lblUser, "ユーザー名"},
+        {ui->lblCPU, "CPU 情報"},
+        {ui->imgCPU, "CPU 使用率の推移。右端が最新、1 目盛りごとに 1 回の更新"},
+        {ui->imgMemory, "メモリ使用率の推移。右端が最新、1 目盛りごとに 1 回の更新"},
+        {ui->grdApp, "実行中のアプリケーション: 1 行に 1 プロセス、ウィンドウの名称とプロセスID"},
+    };
+    for (const auto& [widget, text] : descriptions)
+        widget->setAccessibleDescription(QString::fromUtf8(text));
+    ui->imgCPU->setAccessibleName(QStringLiteral("CPU 使用率のグラフ"));
+    ui->imgMemory->setAccessibleName(QStringLiteral("メモリ使用率のグラフ"));
+    ui->grdApp->setAccessibleName(QStringLiteral("アプリケーション一覧"));
 }
 
 // ---- start-up, show, close ----------------------------------------------------------------------

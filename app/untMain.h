@@ -77,6 +77,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void Describe();
     void RefreshCycle();
     void ReadMemory();
     void ReadProcessorSample();

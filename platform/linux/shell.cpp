@@ -1,12 +1,15 @@
 #include "platform/linux/shell.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
+#include <QFile>
 #include <QUrl>
 
 namespace platform::linux_impl {
@@ -52,12 +55,35 @@ OpenTarget classifyOpen(const QString& text, const QString& searchPath)
     return {};
 }
 
+// Starts the program with no arguments, detached: the intermediate child exits at once, so the
+// program is adopted by init and never lingers as our zombie, and it gets none of our file
+// descriptors beyond the standard three. Only async-signal-safe calls between fork and exec.
+void startProgram(const QString& path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    char* const argv[] = {const_cast<char*>(file.constData()), nullptr};
+    const pid_t child = ::fork();
+    if (child < 0)
+        return;
+    if (child == 0) {
+        ::setsid();
+        if (::fork() == 0) {
+            ::close_range(3, ~0U, 0);
+            ::execv(argv[0], argv);
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
 void shellOpen(const QString& text)
 {
     const OpenTarget target = classifyOpen(text, qEnvironmentVariable("PATH"));
     switch (target.kind) {
     case OpenKind::Program:
-        QProcess::startDetached(target.target, {});
+        startProgram(target.target);
         break;
     case OpenKind::Document:
         QDesktopServices::openUrl(QUrl::fromLocalFile(target.target));

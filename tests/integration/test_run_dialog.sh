@@ -13,6 +13,7 @@ at_exit "rm -rf $work"
 # records what it was asked to open.
 cat >"$work/marker" <<SCRIPT
 #!/bin/sh
+ls -l /proc/\$\$/fd | awk '\$9 > 2 { print \$11 }' >"$work/fds"
 echo "ran with \$# arguments" >"$work/ran"
 SCRIPT
 chmod +x "$work/marker"
@@ -51,6 +52,8 @@ start_app
 run_text "$work/marker"
 wait_until 5 test -e "$work/ran" || fail "the typed program did not start"
 check 'grep -qx "ran with 0 arguments" "$work/ran"' "it started with no arguments"
+# Beyond the standard three, the only descriptor may be the script the shell reads.
+check '! grep -v "marker" "$work/fds"' "it inherited none of our descriptors ($(tr '\n' ' ' <"$work/fds"))"
 rm -f "$work/ran"
 
 run_text "$work/marker --flag"

@@ -184,3 +184,24 @@ TEST_F(MainWindowTest, EscapeCancelsASplitterDrag)
     splitter->EndDrag();
     EXPECT_EQ(Find("Panel2")->height(), 50);
 }
+
+TEST_F(MainWindowTest, AfterTheSplitterTheSharedCountStarvesTheMemoryChartOfGuides)
+{
+    Show();
+    auto* splitter = Find<TSplitter>("Splitter1");
+    splitter->BeginDrag(100);
+    splitter->EndDrag();
+    ASSERT_EQ(Image("imgCPU").height(), 24);
+    // The count now wraps every 6 ticks, so the memory chart never reaches its 12: once the grid's
+    // guides have scrolled out, its picture has no vertical line left.
+    for (int i = 0; i < 320; ++i)
+        form->timRefTimer();
+    const QImage& memory = Image("imgMemory").Picture();
+    for (int x = 0; x < 300; ++x)
+        ASSERT_NE(memory.pixel(x, 5), chart::DarkGreen) << x;
+    const QImage& cpu = Image("imgCPU").Picture();
+    int guides = 0;
+    for (int x = 295; x <= 300; ++x)
+        guides += cpu.pixel(x, 5) == chart::DarkGreen;
+    EXPECT_EQ(guides, 1) << "the processor chart gets one every 6 ticks";
+}
