@@ -12,5 +12,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev libxcb-ewmh-dev libxcb-res0-dev libxcb-icccm4-dev libx11-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   fonts-ipafont-gothic xdg-utils \
-  xvfb openbox trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps \
+  desktop-file-utils appstream dpkg-dev file \
+  xvfb openbox trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps xrestop \
+  at-spi2-core python3-gi gir1.2-atspi-2.0 \
   >/dev/null

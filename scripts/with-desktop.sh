@@ -193,7 +193,7 @@ chmod 0700 "$RUNTIME"
 export XDG_RUNTIME_DIR="$RUNTIME"
 # Our helpers must not talk to (or autolaunch) any session bus of the
 # caller's; the command gets a private one below.
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
+unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS WAYLAND_DISPLAY
 # GTK2 (trayer) would otherwise look for an accessibility bus.
 export NO_AT_BRIDGE=1
 

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Dumps a running program's accessibility tree, as a screen reader sees it.
 
-    atspi_dump.py --pid PID --title TITLE --text FILE --table FILE [--timeout SECS]
+    atspi_dump.py --pid PID --title TITLE [--wait-for NAME] [--timeout SECS]
+                  [--press ROLE NAME] --text FILE --table FILE
 
 Reads the AT-SPI registry of the current session (the accessibility bus that
 org.a11y.Bus on the session bus hands out), finds the application whose
-process is PID, waits until it shows a frame named TITLE, and writes its tree:
+process is PID, waits until it shows a frame named TITLE (and, with
+--wait-for, until some node in it is named NAME), and writes its tree:
 
   --text   for people: one node a line, indented by depth, as
            role "name" : "description" [states]
@@ -14,8 +16,13 @@ process is PID, waits until it shows a frame named TITLE, and writes its tree:
            description, states (comma separated); tabs, newlines and
            backslashes in the texts are written as \\t, \\n and \\\\.
 
-Exit status: 0 written; 3 the application or its frame did not turn up in
-time; 4 the registry could not be read at all; 2 on a usage error.
+With --press, it first does the default action (the first one: "press" on
+a tab or a button) of the first node with that role and name, as a screen
+reader user would, and dumps the tree half a second later.
+
+Exit status: 0 written; 3 the application, its frame or the awaited node did
+not turn up in time; 4 the registry could not be read at all; 5 nothing to
+press, or the press was refused; 2 on a usage error.
 
 Run with Debian's /usr/bin/python3 (python3-gi, gir1.2-atspi-2.0).
 """
@@ -89,7 +96,18 @@ def has_frame(app, title):
     return False
 
 
-def walk(app):
+def has_name(app, name):
+    return any(row[4] == name for row in walk(app))
+
+
+def find_node(app, role, name):
+    for node, row in walk(app, with_nodes=True):
+        if row[3] == role and row[4] == name:
+            return node
+    return None
+
+
+def walk(app, with_nodes=False):
     """Yields (index, parent, depth, role, name, description, states, more)."""
     rows = []
     stack = [(app, -1, 0)]
@@ -103,8 +121,9 @@ def walk(app):
         seen.add(node)
         index = len(rows)
         count = safe(node.get_child_count, 0)
-        rows.append([index, parent, depth, safe(node.get_role_name, "?"), safe(node.get_name),
-                     safe(node.get_description), states_of(node), max(0, count - MAX_CHILDREN)])
+        row = [index, parent, depth, safe(node.get_role_name, "?"), safe(node.get_name),
+               safe(node.get_description), states_of(node), max(0, count - MAX_CHILDREN)]
+        rows.append((node, row) if with_nodes else row)
         if depth >= MAX_DEPTH:
             continue
         children = []
@@ -123,6 +142,8 @@ def main():
     parser.add_argument("--title", required=True)
     parser.add_argument("--text", required=True)
     parser.add_argument("--table", required=True)
+    parser.add_argument("--wait-for", metavar="NAME")
+    parser.add_argument("--press", nargs=2, metavar=("ROLE", "NAME"))
     parser.add_argument("--timeout", type=float, default=20)
     args = parser.parse_args()
 
@@ -140,15 +161,31 @@ def main():
         except Exception as error:  # no registry, no bus
             log("cannot read the registry: %s" % error)
             return 4
-        if app is not None and has_frame(app, args.title):
+        framed = app is not None and has_frame(app, args.title)
+        if framed and (args.wait_for is None or has_name(app, args.wait_for)):
             break
         if time.monotonic() >= deadline:
             if app is None:
                 log("no application with pid %d on the accessibility bus within %g s" % (args.pid, args.timeout))
-            else:
+            elif not framed:
                 log("application %d shows no frame named %r within %g s" % (args.pid, args.title, args.timeout))
+            else:
+                log("no node named %r in application %d within %g s" % (args.wait_for, args.pid, args.timeout))
             return 3
         time.sleep(0.2)
+
+    if args.press:
+        node = find_node(app, *args.press)
+        if node is None:
+            log("nothing to press: no %s named %r" % tuple(args.press))
+            return 5
+        if "Action" not in safe(node.get_interfaces, []) or safe(node.get_n_actions, 0) < 1:
+            log("the %s %r has no action" % tuple(args.press))
+            return 5
+        if not safe(lambda: node.do_action(0), False):
+            log("the %s %r refused its action %r" % (*args.press, safe(lambda: node.get_action_name(0))))
+            return 5
+        time.sleep(0.5)
 
     rows = walk(app)
     with open(args.text, "w", encoding="utf-8") as text, open(args.table, "w", encoding="utf-8") as table:
