@@ -411,6 +411,7 @@ void TfrmMain::Applist()
     grid->SetCell(0, 0, QStringLiteral("アプリケーション名称"));
     grid->SetCell(1, 0, QStringLiteral("プロセスＩＤ"));
     AppCount = 1;
+    listedPids_.clear();
     for (const WindowInfo& window : platform_.windows())
         if (!AppEnumProc(window))
             break;
@@ -421,13 +422,13 @@ bool TfrmMain::AppEnumProc(const WindowInfo& window)
 {
     if (window.title.empty() || !window.visible)
         return true;
+    // Rows 1 to AppCount - 1 are this rebuild's: a process already among them keeps its row.
+    // The set holds exactly the ids those rows show, without a scan per window.
+    if (!listedPids_.insert(window.pid).second)
+        return true;
     TStringGrid* grid = ui->grdApp;
-    const QString pid = QString::number(window.pid);
-    for (int r = 1; r <= AppCount - 1; ++r)
-        if (grid->Cell(1, r) == pid)
-            return true;
     grid->SetCell(0, AppCount, QString::fromStdString(window.title));
-    grid->SetCell(1, AppCount, pid);
+    grid->SetCell(1, AppCount, QString::number(window.pid));
     if (rowIdentity_.size() <= static_cast<std::size_t>(AppCount))
         rowIdentity_.resize(static_cast<std::size_t>(AppCount) + 1);
     rowIdentity_[static_cast<std::size_t>(AppCount)] = window.identity;

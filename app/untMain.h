@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include <QMainWindow>
@@ -107,4 +108,5 @@ private:
 
     // Each row's process identity from the rebuild that wrote it, beside the grid's texts.
     std::vector<std::uint64_t> rowIdentity_;
+    std::unordered_set<std::uint32_t> listedPids_;
 };

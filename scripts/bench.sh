@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the program and the benchmarks optimised (build-release), runs the benchmarks (those
+# that need no display offscreen, the X11 ones on a private desktop), then measures what the
+# running program costs (scripts/cost.sh).
+#
+#   scripts/bench.sh [COST_SECONDS]      (default 60; NO_DEPS=1 skips the package check;
+#                                         BENCH_ARGS= more options for the benchmarks)
+#
+# Timings are of this machine as it is: anything else running (a build, say) shows in them.
+set -euo pipefail
+
+SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$SRC/build-release"
+cd "$SRC"
+read -ra EXTRA <<<"${BENCH_ARGS:-}"
+
+[ "${NO_DEPS:-}" = 1 ] || scripts/install-deps.sh
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$BUILD" -j2 --target benchmarks mirebo
+
+RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-bench.XXXXXX")
+trap 'rm -rf -- "$RUNTIME"' EXIT
+chmod 0700 "$RUNTIME"
+
+echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "== benchmarks, offscreen"
+XDG_RUNTIME_DIR="$RUNTIME" QT_QPA_PLATFORM=offscreen "$BUILD/bench/benchmarks" --benchmark_filter=-X11 "${EXTRA[@]}"
+echo "== benchmarks, on a private X desktop"
+scripts/with-desktop.sh -- "$BUILD/bench/benchmarks" --benchmark_filter=X11 "${EXTRA[@]}"
+echo "== the running program"
+APP="$BUILD/mirebo" scripts/cost.sh "${1:-60}"
