@@ -127,8 +127,8 @@ void TfrmMain::Describe()
         {ui->lblComp, "コンピュータ名"},
         {ui->lblUser, "ユーザー名"},
         {ui->lblCPU, "CPU 情報"},
-        {ui->imgCPU, "CPU 使用率の推移。右端が最新、1 目盛りごとに 1 回の更新"},
-        {ui->imgMemory, "メモリ使用率の推移。右端が最新、1 目盛りごとに 1 回の更新"},
+        {ui->imgCPU, "CPU 使用率の推移。右端が最新で、1 列が 1 回の更新"},
+        {ui->imgMemory, "メモリ使用率の推移。右端が最新で、1 列が 1 回の更新"},
         {ui->grdApp, "実行中のアプリケーション: 1 行に 1 プロセス、ウィンドウの名称とプロセスID"},
     };
     for (const auto& [widget, text] : descriptions)

@@ -182,11 +182,11 @@ check '[ -n "$i" ] && [ -n "$cpu_info" ] && [ "$cpu_info" != lblCPU ]' "the proc
 # ---- charts and the list -----------------------------------------------------------------
 i=$(nodes filler "CPU 使用率のグラフ" | head -n 1)
 check '[ -n "$i" ]' 'the processor chart is named "CPU 使用率のグラフ"'
-check '[ "$(field "$i" 6)" = "CPU 使用率の推移。右端が最新、1 目盛りごとに 1 回の更新" ] && showing "$i"' \
+check '[ "$(field "$i" 6)" = "CPU 使用率の推移。右端が最新で、1 列が 1 回の更新" ] && showing "$i"' \
     "it is described, and shown"
 i=$(nodes filler "メモリ使用率のグラフ" | head -n 1)
 check '[ -n "$i" ]' 'the memory chart is named "メモリ使用率のグラフ"'
-check '[ "$(field "$i" 6)" = "メモリ使用率の推移。右端が最新、1 目盛りごとに 1 回の更新" ] && showing "$i"' \
+check '[ "$(field "$i" 6)" = "メモリ使用率の推移。右端が最新で、1 列が 1 回の更新" ] && showing "$i"' \
     "it is described, and shown"
 
 i=$(nodes table アプリケーション一覧 | head -n 1)
