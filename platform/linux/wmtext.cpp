@@ -29,7 +29,9 @@ std::string titleFromBytes(std::string_view bytes, TextEncoding encoding, bool p
         bytes = bytes.substr(0, nul);
         partial = false;
     }
-    if (encoding == TextEncoding::Latin1)
+    // Some tools store UTF-8 and label it STRING. Well-formed multi-byte UTF-8 is next to
+    // impossible in real Latin-1 text, so such bytes are taken for what they are.
+    if (encoding == TextEncoding::Latin1 && (partial || repairUtf8(bytes) != bytes))
         return cutUtf8(latin1ToUtf8(bytes), kMaxTitleBytes);
     if (partial)
         bytes = dropIncompleteTail(bytes);

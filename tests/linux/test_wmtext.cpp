@@ -13,6 +13,12 @@ TEST(WindowTitle, Utf8TitleAsIs)
     EXPECT_EQ(titleFromBytes("日本語タイトル端末", TextEncoding::Utf8, false), "日本語タイトル端末");
 }
 
+TEST(WindowTitle, Utf8MislabelledAsStringIsTakenAsUtf8)
+{
+    EXPECT_EQ(titleFromBytes("端末 42", TextEncoding::Latin1, false), "端末 42");
+    EXPECT_EQ(titleFromBytes("caf\xC3\xA9", TextEncoding::Latin1, false), "café");
+}
+
 TEST(WindowTitle, Latin1TitleConverted)
 {
     EXPECT_EQ(titleFromBytes("R\xE9sum\xE9", TextEncoding::Latin1, false), "Résumé");
