@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
-#include <QStyle>
 #include <QTimer>
 
 #include "alignlayout.h"
@@ -27,6 +26,13 @@ namespace {
 const std::string StartStat = "PerfStats\\StartStat";
 const std::string StatData = "PerfStats\\StatData";
 const std::string CPUUsage = "KERNEL\\CPUUsage";
+
+// One of the program's pictures, read as the XPM it is: naming the format spares a scan of
+// every image plugin at start-up.
+QPixmap Picture(const QString& name)
+{
+    return QPixmap::fromImage(QImage(QStringLiteral(":/icons/%1.xpm").arg(name), "XPM"));
+}
 
 }  // namespace
 
@@ -47,18 +53,19 @@ TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
     resize(320, 293);
 
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/mirebo-16.xpm"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/icons/mirebo-32.xpm"), QSize(32, 32));
+    icon.addPixmap(Picture("mirebo-16"));
+    icon.addPixmap(Picture("mirebo-32"));
     setWindowIcon(icon);
     for (int level = 0; level < static_cast<int>(IL.size()); ++level)
-        IL[static_cast<std::size_t>(level)] = QIcon(QStringLiteral(":/icons/tray%1.xpm").arg(level));
+        IL[static_cast<std::size_t>(level)] = QIcon(Picture(QStringLiteral("tray%1").arg(level)));
     QPixmap empty(16, 16);
     empty.fill(Qt::transparent);
     emptyIcon_ = QIcon(empty);
 
-    ui->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
-    ui->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
-    ui->BitBtn5->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    // Our own pictures: the style's stock ones would be looked up in the icon theme at start-up.
+    ui->BitBtn1->setIcon(QIcon(Picture("abort")));
+    ui->BitBtn2->setIcon(QIcon(Picture("close")));
+    ui->BitBtn5->setIcon(QIcon(Picture("close")));
 
     for (QLabel* figure : {ui->lblTotalMem, ui->lblAllocMem, ui->lblData})
         figure->setFont(FigureFont());
