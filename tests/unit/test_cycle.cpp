@@ -189,25 +189,21 @@ TEST_F(MainWindowTest, CloseRemovesTheIconReleasesTheSourceAndStopsTicks)
 
 TEST_F(MainWindowTest, EveryCloseCommandRunsTheCloseQuery)
 {
-    const char* buttons[] = {"BitBtn2", "BitBtn5"};
-    for (const char* button : buttons) {
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"BitBtn2", [this] { Find<QPushButton>("BitBtn2")->click(); }},
+        {"BitBtn5", [this] { Find<QPushButton>("BitBtn5")->click(); }},
+        {"X1", [this] { Find<QAction>("X1")->trigger(); }},
+        {"title bar", [this] { form->close(); }},
+    };
+    for (const auto& [name, command] : commands) {
         TearDown();
         fake.trayCalls.clear();
         SetUp();
         Show();
-        Find<QPushButton>(button)->click();
-        EXPECT_FALSE(form->isVisible()) << button;
+        command();
+        EXPECT_FALSE(form->isVisible()) << name;
         ASSERT_FALSE(fake.trayCalls.empty());
-        EXPECT_EQ(fake.trayCalls.back().op, platform::TrayOp::Delete) << button;
-    }
-    for (const char* action : {"X1"}) {
-        TearDown();
-        fake.trayCalls.clear();
-        SetUp();
-        Show();
-        Find<QAction>(action)->trigger();
-        EXPECT_FALSE(form->isVisible()) << action;
-        EXPECT_EQ(fake.trayCalls.back().op, platform::TrayOp::Delete) << action;
+        EXPECT_EQ(fake.trayCalls.back().op, platform::TrayOp::Delete) << name;
     }
 }
 
