@@ -41,6 +41,8 @@ void TErrorGuard::Show(const QString& message)
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent)
         parent = QApplication::activeWindow();
+    if (!parent)
+        parent = owner_;
     try {
         platform_.errorBox(parent, caption_, ErrorBoxText(message));
     } catch (...) {

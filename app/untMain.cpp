@@ -105,6 +105,7 @@ TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
     // Trays that open the icon's menu themselves never report the right click.
     connect(popExt_, &QMenu::aboutToShow, this, [this] { platform_.setForegroundWindow(this); });
 
+    guard_.SetOwner(this);
     guard_.Run([this] { FormCreate(); });
     // The timer counts from the window's creation; its first tick comes one interval later.
     if (!platform_.startTimer(*timRef_, interval_))

@@ -209,9 +209,10 @@ bool FakePlatform::startTimer(QTimer& timer, int milliseconds)
     return true;
 }
 
-void FakePlatform::errorBox(QWidget*, const QString& caption, const QString& text)
+void FakePlatform::errorBox(QWidget* parent, const QString& caption, const QString& text)
 {
     calls.push_back("errorBox");
+    lastErrorParent = parent;
     lastErrorCaption = caption;
     errorBoxes.push_back(text);
     if (onErrorBox)

@@ -81,6 +81,7 @@ public:
     void errorBox(QWidget* parent, const QString& caption, const QString& text) override;
 
     QString lastErrorCaption;
+    QWidget* lastErrorParent = nullptr;
 
 private:
     bool copyName(const std::optional<std::string>& name, char* buffer, std::uint32_t* size);

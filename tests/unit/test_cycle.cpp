@@ -130,6 +130,8 @@ TEST_F(MainWindowTest, ABadValueTypeEndsTheTickWithOneErrorBox)
     ASSERT_EQ(fake.errorBoxes.size(), 1u);
     EXPECT_EQ(fake.errorBoxes[0], QStringLiteral("'KERNEL\\CPUUsage' のデータ型が不正です."));
     EXPECT_EQ(fake.lastErrorCaption, QStringLiteral("ミレボ"));
+    // With none of our windows active the box still stands above the always-on-top window.
+    EXPECT_EQ(fake.lastErrorParent, form.get());
     EXPECT_EQ(fake.count("notifyIcon 1"), 0) << "later steps are skipped";
     EXPECT_EQ(fake.count("windows"), 0);
 }
