@@ -32,7 +32,6 @@ public:
 
     // Returns false when the body failed (the rest of it was skipped).
     bool Run(const std::function<void()>& body);
-    bool BoxOpen() const { return boxOpen_; }
     // The window a box stands above when none of ours is active (the always-on-top main window).
     void SetOwner(QWidget* owner) { owner_ = owner; }
 

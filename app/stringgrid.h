@@ -46,7 +46,6 @@ public:
     void SetRowCount(int count);
     int Row() const { return row_; }
     void SetRow(int row);
-    TStringGridModel& Model() { return model_; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

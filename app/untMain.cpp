@@ -1,7 +1,5 @@
 #include "untMain.h"
 
-#include <cstring>
-
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
