@@ -43,11 +43,12 @@ void TAlignLayout::Install(QWidget* root)
         return;
     auto* layout = new TAlignLayout(root);
     // The client child's stored offset gives the parent's inner margins: a frame's width on
-    // every side, and a group box's caption above. (The parent's own stored size is no guide:
-    // pages have none.)
+    // every side, and a group box's caption above. Stored places count from the parent's own
+    // corner, not from whatever inner area the style gives it. (The parent's own stored size is
+    // no guide: pages have none.)
     for (QWidget* child : docked) {
         if (AlignOf(child) == QLatin1String("client")) {
-            const QPoint offset = child->pos() - root->contentsRect().topLeft();
+            const QPoint offset = child->pos();
             layout->setContentsMargins(offset.x(), offset.y(), offset.x(), offset.x());
         }
     }
@@ -96,7 +97,10 @@ QSize TAlignLayout::minimumSize() const
 void TAlignLayout::setGeometry(const QRect& rect)
 {
     QLayout::setGeometry(rect);
-    QRect free = contentsRect();
+    // From the parent's corner, like the stored places (see Install), not from the inner area
+    // the style gives the parent.
+    const QWidget* parent = parentWidget();
+    QRect free = parent ? parent->rect().marginsRemoved(contentsMargins()) : contentsRect();
     for (const char* edge : {"top", "bottom", "right", "client"}) {
         const QLatin1String wanted(edge);
         // Bottom-docked controls stack upwards from the edge: the lowest one first.

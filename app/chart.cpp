@@ -39,6 +39,8 @@ void TImage::Span(int x0, int x1, int y0, int y1, QRgb colour)
     y0 = std::max(y0, 0);
     x1 = std::min(x1, picture_.width() - 1);
     y1 = std::min(y1, picture_.height() - 1);
+    if (x0 > x1 || y0 > y1)
+        return;   // wholly outside the picture
     for (int y = y0; y <= y1; ++y) {
         auto* line = reinterpret_cast<QRgb*>(picture_.scanLine(y));
         std::fill(line + x0, line + x1 + 1, colour);

@@ -5,7 +5,10 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QTimer>
 
 #include "alignlayout.h"
@@ -32,6 +35,23 @@ QPixmap Picture(const QString& name)
     return QPixmap::fromImage(QImage(QStringLiteral(":/icons/%1.xpm").arg(name), "XPM"));
 }
 
+// The pages' controls are placed for pages of `page`. Qt's styles draw a thinner pane frame
+// than the one that layout was made for; the rest of that border becomes margin around the
+// pages, so that they keep their designed size. Measured once the tab control is laid out.
+bool FitPages(QTabWidget* pages, QSize page)
+{
+    auto* stack = pages->findChild<QStackedWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    if (stack == nullptr || !pages->isVisible())
+        return false;
+    const QSize room = stack->size();
+    const int dx = room.width() - page.width(), dy = room.height() - page.height();
+    if (dx >= 0 && dy >= 0) {   // a style whose frame is thicker still: pages keep what it leaves
+        stack->setContentsMargins(dx / 2, 0, dx - dx / 2, dy);
+        stack->layout()->activate();
+    }
+    return true;
+}
+
 }  // namespace
 
 TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
@@ -48,7 +68,9 @@ TfrmMain::TfrmMain(Platform& platform, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint);
-    resize(320, 293);
+    // Every control is placed for pages of 304x220 in a 312x247 tab control right under the menu
+    // bar; the window manager's frame, whatever its thickness, goes around that.
+    resize(PageControlSize.width(), menuBar()->sizeHint().height() + PageControlSize.height());
 
     QIcon icon;
     icon.addPixmap(Picture("mirebo-16"));
@@ -154,19 +176,25 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::ShowMain()
 {
+    // Said before the window appears, so that no taskbar button flashes in a panel; the window
+    // system may have made a new window for us since the last show. The first minimise gives
+    // the window its button for good.
+    if (!minimisedOnce_)
+        platform_.hideTaskbarButton(this, true);
     if (!isVisible() && !testAttribute(Qt::WA_Moved)) {
         if (const QScreen* screen = this->screen()) {
+            // The whole frame is centred, not just what lies inside it.
+            const QMargins frame = platform_.frameMargins(this);
             const QRect area = screen->availableGeometry();
-            move(area.center() - QPoint(width() / 2, height() / 2));
+            const QSize outer = size().grownBy(frame);
+            const QPoint corner = area.topLeft() + QPoint((area.width() - outer.width()) / 2,
+                                                          (area.height() - outer.height()) / 2);
+            setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), size()));
         }
     }
     show();
     raise();
     activateWindow();
-    // The window system may have made a new window for us: say again that it has no taskbar
-    // button, until the first minimise gives it one for good.
-    if (!minimisedOnce_)
-        platform_.hideTaskbarButton(this, true);
 }
 
 void TfrmMain::FormShow()
@@ -202,6 +230,8 @@ void TfrmMain::FormCloseQuery()
 void TfrmMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    if (!pagesFitted_)
+        pagesFitted_ = FitPages(ui->PageControl1, QSize(304, 220));
     // Shown by the program (first show, or anew by the always-on-top command): the show handler
     // and a fresh chart grid. Shown by the window system on restore: the fresh grid only.
     if (!event->spontaneous()) {
@@ -445,6 +475,10 @@ bool TfrmMain::AppEnumProc(const WindowInfo& window)
 void TfrmMain::BitBtn1Click()
 {
     const int r = ui->grdApp->Row();
+    // With only the header left the selection stands on a row nobody sees; its old text must
+    // not name a process to end.
+    if (r >= ui->grdApp->RowCount())
+        return;
     const QString text = ui->grdApp->Cell(1, r);
     const auto value = ParseInt64(text);
     if (!value)

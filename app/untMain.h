@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QSize>
 
 #include "apperror.h"
 #include "platform/Platform.h"
@@ -28,6 +29,7 @@ class TfrmMain : public QMainWindow, public platform::TrayReceiver {
 public:
     static constexpr std::uint32_t WM_TRAYICON = 0x401;
     static constexpr std::uint32_t TrayId = 100;
+    static constexpr QSize PageControlSize{312, 247};
 
     explicit TfrmMain(platform::Platform& platform, QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -101,6 +103,7 @@ private:
     bool closed_ = false;
     bool minimisedOnce_ = false;
     bool restorePending_ = false;
+    bool pagesFitted_ = false;
 
     platform::TrayData trayData_;
     std::array<QIcon, 6> IL;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QIcon>
+#include <QMargins>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -131,9 +132,14 @@ public:
     // Raises and activates the window, unless it is minimised.
     virtual void setForegroundWindow(QWidget* window) = 0;
 
-    // Keeps the window off the taskbar (hide = true) or lets it show there. Must be said again
-    // after every show: the window system may give the window a new identity then.
+    // Keeps the window off the taskbar (hide = true) or lets it show there. Said before the
+    // window is shown, it holds from the moment the window appears, so no button flashes in a
+    // panel; the window system may give the window a new identity at each show, so it is said
+    // before every show.
     virtual void hideTaskbarButton(QWidget* window, bool hide) = 0;
+    // The frame the window manager will put around the window, asked before its first show so
+    // that the whole frame can be placed; empty margins when no manager says.
+    virtual QMargins frameMargins(QWidget* window) = 0;
     // Starts the program or opens the document or address named by the whole text; never fails
     // loudly.
     virtual void shellOpen(const QString& text) = 0;

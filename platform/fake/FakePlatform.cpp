@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <QTimer>
+#include <QWidget>
 
 namespace platform {
 
@@ -184,6 +185,14 @@ void FakePlatform::hideTaskbarButton(QWidget* window, bool hide)
 {
     calls.push_back(hide ? "hideTaskbarButton 1" : "hideTaskbarButton 0");
     taskbarHidden[window] = hide;
+    if (hide && window != nullptr && !window->isVisible())
+        ++taskbarHiddenBeforeShow;
+}
+
+QMargins FakePlatform::frameMargins(QWidget*)
+{
+    calls.push_back("frameMargins");
+    return frame;
 }
 
 void FakePlatform::shellOpen(const QString& text)

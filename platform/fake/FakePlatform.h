@@ -50,6 +50,8 @@ public:
     std::vector<QString> opened;        // texts handed to shellOpen
     std::vector<std::uint32_t> terminated;
     std::map<QWidget*, bool> taskbarHidden;
+    int taskbarHiddenBeforeShow = 0;   // hide requests made while the window was not yet shown
+    QMargins frame{1, 20, 1, 5};
     QWidget* foreground = nullptr;
 
     // Sets the processor sample both statistics keys give.
@@ -75,6 +77,7 @@ public:
     QPoint cursorPos() override;
     void setForegroundWindow(QWidget* window) override;
     void hideTaskbarButton(QWidget* window, bool hide) override;
+    QMargins frameMargins(QWidget* window) override;
     void shellOpen(const QString& text) override;
     bool openFileName(QWidget* parent, OpenFileRequest& request) override;
     bool startTimer(QTimer& timer, int milliseconds) override;

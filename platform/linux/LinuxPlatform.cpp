@@ -95,6 +95,11 @@ void LinuxPlatform::hideTaskbarButton(QWidget* window, bool hide)
     linux_impl::hideTaskbarButton(window, hide);
 }
 
+QMargins LinuxPlatform::frameMargins(QWidget* window)
+{
+    return linux_impl::frameMargins(window);
+}
+
 void LinuxPlatform::shellOpen(const QString& text)
 {
     linux_impl::shellOpen(text);

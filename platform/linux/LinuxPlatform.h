@@ -37,6 +37,7 @@ public:
     QPoint cursorPos() override;
     void setForegroundWindow(QWidget* window) override;
     void hideTaskbarButton(QWidget* window, bool hide) override;
+    QMargins frameMargins(QWidget* window) override;
     void shellOpen(const QString& text) override;
     bool openFileName(QWidget* parent, OpenFileRequest& request) override;
     bool startTimer(QTimer& timer, int milliseconds) override;

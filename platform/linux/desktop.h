@@ -2,6 +2,7 @@
 // Small desktop services: the cursor, bringing a window forward, the taskbar button, the
 // timer and the error box.
 
+#include <QMargins>
 #include <QPoint>
 #include <QString>
 
@@ -13,6 +14,7 @@ namespace platform::linux_impl {
 QPoint cursorPos();
 void setForegroundWindow(QWidget* window);
 void hideTaskbarButton(QWidget* window, bool hide);
+QMargins frameMargins(QWidget* window);
 bool startTimer(QTimer& timer, int milliseconds);
 void errorBox(QWidget* parent, const QString& caption, const QString& text);
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/linux/compoundtext.h"
 #include "platform/linux/procfs.h"
@@ -82,24 +83,69 @@ std::uint32_t localPidOf(const xcb_res_query_client_ids_reply_t* reply)
 
 std::string thisHost()
 {
+    // A name of HOST_NAME_MAX bytes is legal and needs the whole buffer with its NUL.
     char host[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(host, sizeof host - 1) != 0)
+    if (::gethostname(host, sizeof host) != 0)
         return {};
-    return host;
+    return std::string(host, ::strnlen(host, sizeof host));
 }
 
+// Answers to xcb_query_tree, asked for several windows at once.
+struct TreeAnswer {
+    xcb_window_t parent = XCB_NONE;
+    std::vector<xcb_window_t> children;   // bottom first
+};
+
+std::optional<TreeAnswer> collectTree(xcb_connection_t* c, xcb_query_tree_cookie_t cookie)
+{
+    XReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, cookie, nullptr));
+    if (!tree)
+        return std::nullopt;
+    const xcb_window_t* first = xcb_query_tree_children(tree.get());
+    return TreeAnswer{tree->parent,
+                      {first, first + xcb_query_tree_children_length(tree.get())}};
+}
+
+// How deep below the root a client may sit inside its window manager's frames.
+constexpr int kMaxFrameDepth = 8;
+
 }  // namespace
+
+std::vector<xcb_window_t> serverStackingOrder(
+    const std::vector<xcb_window_t>& rootChildren, const std::vector<xcb_window_t>& clients,
+    const std::unordered_map<xcb_window_t, xcb_window_t>& topLevelOf)
+{
+    std::unordered_map<xcb_window_t, std::size_t> height;   // 0 = bottom
+    height.reserve(rootChildren.size());
+    for (std::size_t i = 0; i < rootChildren.size(); ++i)
+        height[rootChildren[i]] = i + 1;
+    std::vector<std::pair<std::size_t, xcb_window_t>> keyed;
+    keyed.reserve(clients.size());
+    for (const xcb_window_t client : clients) {
+        std::size_t h = 0;
+        if (const auto top = topLevelOf.find(client); top != topLevelOf.end())
+            if (const auto it = height.find(top->second); it != height.end())
+                h = it->second;
+        keyed.emplace_back(h, client);
+    }
+    std::ranges::stable_sort(keyed, [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<xcb_window_t> ordered;
+    ordered.reserve(keyed.size());
+    for (const auto& [h, client] : keyed)
+        ordered.push_back(client);
+    return ordered;
+}
 
 bool WindowLister::prepare(const X11& x)
 {
     if (preparedFor_ == x.connection)
         return true;
     const auto atoms = internAtoms(
-        x.connection, {"_NET_CLIENT_LIST_STACKING", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_NAME",
-                       "UTF8_STRING", "COMPOUND_TEXT", "WM_STATE", "_NET_WM_PID"});
+        x.connection, {"_NET_CLIENT_LIST_STACKING", "_NET_CLIENT_LIST", "_NET_SUPPORTING_WM_CHECK",
+                       "_NET_WM_NAME", "UTF8_STRING", "COMPOUND_TEXT", "WM_STATE", "_NET_WM_PID"});
     if (std::ranges::find(atoms, XCB_NONE) != atoms.end())
         return false;
-    atoms_ = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6]};
+    atoms_ = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
 
     haveRes_ = false;
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(x.connection, &xcb_res_id);
@@ -109,47 +155,30 @@ bool WindowLister::prepare(const X11& x)
         haveRes_ = version && (version->server_major > 1 ||
                                (version->server_major == 1 && version->server_minor >= 2));
     }
+    host_ = thisHost();
     preparedFor_ = x.connection;
     return true;
 }
 
-std::optional<WindowLister::ClientList> WindowLister::clientList(const X11& x) const
+std::vector<xcb_window_t> WindowLister::windowList(const X11& x,
+                                                   xcb_get_property_cookie_t cookie) const
 {
-    xcb_connection_t* const c = x.connection;
-    const auto checkCookie =
-        xcb_get_property(c, 0, x.root, atoms_.supportingWmCheck, XCB_ATOM_WINDOW, 0, 1);
-    const auto stackingCookie = xcb_get_property(c, 0, x.root, atoms_.clientListStacking,
-                                                 XCB_ATOM_WINDOW, 0, kMaxClients);
     bool ignored = false;
-    const PropertyReply check = collectProperty(c, checkCookie, ignored);
-    const PropertyReply stacking = collectProperty(c, stackingCookie, ignored);
-    if (!stacking || stacking->type != XCB_ATOM_WINDOW || stacking->format != 32)
-        return std::nullopt;
-
-    ClientList list;
-    list.checkWindow = firstCardinal(check.get(), XCB_ATOM_WINDOW);
-    const auto* first = static_cast<const xcb_window_t*>(xcb_get_property_value(stacking.get()));
-    list.ids.assign(first, first + xcb_get_property_value_length(stacking.get()) / 4);
-    std::ranges::reverse(list.ids);   // the list runs bottom first
-    return list;
-}
-
-std::vector<xcb_window_t> WindowLister::rootChildren(const X11& x) const
-{
-    XReply<xcb_query_tree_reply_t> tree(
-        xcb_query_tree_reply(x.connection, xcb_query_tree(x.connection, x.root), nullptr));
-    if (!tree)
+    const PropertyReply list = collectProperty(x.connection, cookie, ignored);
+    if (!list || list->type != XCB_ATOM_WINDOW || list->format != 32)
         return {};
-    const xcb_window_t* first = xcb_query_tree_children(tree.get());
-    std::vector<xcb_window_t> ids(first, first + xcb_query_tree_children_length(tree.get()));
-    std::ranges::reverse(ids);   // children run bottom first
+    const auto* first = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+    std::vector<xcb_window_t> ids(first, first + xcb_get_property_value_length(list.get()) / 4);
+    std::ranges::reverse(ids);   // the lists run bottom (or oldest) first
     return ids;
 }
 
-WindowLister::Pending WindowLister::ask(xcb_connection_t* c, xcb_window_t w, bool managed) const
+WindowLister::Pending WindowLister::ask(xcb_connection_t* c, xcb_window_t w, bool managed,
+                                        bool wantParent) const
 {
     Pending p;
     p.id = w;
+    p.managed = managed;
     if (!managed)
         p.attributes = xcb_get_window_attributes(c, w);
     p.netName = xcb_get_property(c, 0, w, atoms_.netWmName, atoms_.utf8String, 0, kNetNameLongs);
@@ -164,53 +193,63 @@ WindowLister::Pending WindowLister::ask(xcb_connection_t* c, xcb_window_t w, boo
         const xcb_res_client_id_spec_t asked{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         p.owner = xcb_res_query_client_ids(c, 1, &asked);
     }
+    if (wantParent)
+        p.tree = xcb_query_tree(c, w);
     return p;
 }
 
-std::optional<WindowInfo> WindowLister::answer(const X11& x, const Pending& p, bool managed,
-                                               const std::string& host) const
+WindowLister::Answer WindowLister::answer(const X11& x, const Pending& p)
 {
     xcb_connection_t* const c = x.connection;
     bool gone = false;
     XReply<xcb_get_window_attributes_reply_t> attributes;
-    if (!managed)
+    if (!p.managed)
         attributes = collect<xcb_get_window_attributes_reply_t>(
             c, p.attributes, xcb_get_window_attributes_reply, gone);
     const PropertyReply netName = collectProperty(c, p.netName, gone);
     const PropertyReply wmName = collectProperty(c, p.wmName, gone);
-    const PropertyReply wmState = managed ? collectProperty(c, p.wmState, gone) : nullptr;
+    const PropertyReply wmState = p.managed ? collectProperty(c, p.wmState, gone) : nullptr;
     const PropertyReply netPid = collectProperty(c, p.netPid, gone);
     const PropertyReply machine = collectProperty(c, p.machine, gone);
     XReply<xcb_res_query_client_ids_reply_t> owner;
     if (haveRes_)
         owner = collect<xcb_res_query_client_ids_reply_t>(c, p.owner,
                                                            xcb_res_query_client_ids_reply, gone);
+    Answer result;
+    if (p.tree) {
+        if (const auto tree = collectTree(c, *p.tree))
+            result.parent = tree->parent;
+    }
     if (gone)
-        return std::nullopt;
-    if (!managed && (!attributes || attributes->override_redirect ||
-                     attributes->map_state != XCB_MAP_STATE_VIEWABLE))
-        return std::nullopt;
+        return result;
+    if (!p.managed && (!attributes || attributes->override_redirect ||
+                       attributes->map_state != XCB_MAP_STATE_VIEWABLE))
+        return result;
 
     WindowInfo info;
     info.id = p.id;
     info.title = titleOf(x, netName.get(), wmName.get());
-    if (managed) {
+    if (p.managed) {
         const auto state = firstCardinal(wmState.get(), atoms_.wmState);
         info.visible = state && (*state == kNormalState || *state == kIconicState);
     } else {
         info.visible = true;   // only viewable windows get this far
     }
 
-    // _NET_WM_PID is a process id on the client's machine, so it counts only when that
-    // machine is this one; the server's own knowledge of its local clients is the fallback.
-    const std::string_view clientMachine = bytesOf(machine.get());
-    const bool local = clientMachine.empty() || sameMachine(clientMachine, host);
-    const auto declared = firstCardinal(netPid.get(), XCB_ATOM_CARDINAL);
-    if (local && declared && *declared != 0 && *declared <= INT_MAX)
-        info.pid = *declared;
-    else
-        info.pid = localPidOf(owner.get());
-    return info;
+    // The server knows which local process holds the window's connection (for a remote client,
+    // the local end that carries it); a client's own _NET_WM_PID may say anything, and a
+    // sandboxed one's is in a namespace of its own. So that is asked only when the server has
+    // no answer, and counts only when the window says it comes from this machine.
+    info.pid = localPidOf(owner.get());
+    if (info.pid == 0) {
+        const std::string_view clientMachine = bytesOf(machine.get());
+        const bool local = clientMachine.empty() || sameMachine(clientMachine, host_);
+        const auto declared = firstCardinal(netPid.get(), XCB_ATOM_CARDINAL);
+        if (local && declared && *declared != 0 && *declared <= INT_MAX)
+            info.pid = *declared;
+    }
+    result.info = std::move(info);
+    return result;
 }
 
 std::string WindowLister::titleOf(const X11& x, const xcb_get_property_reply_t* netName,
@@ -229,16 +268,169 @@ std::string WindowLister::titleOf(const X11& x, const xcb_get_property_reply_t* 
     return titleFromBytes(bytes, TextEncoding::Utf8, partial);
 }
 
-void WindowLister::discard(xcb_connection_t* c, const Pending& p, bool managed) const
+void WindowLister::discard(xcb_connection_t* c, const Pending& p) const
 {
-    if (!managed)
+    if (!p.managed)
         xcb_discard_reply(c, p.attributes.sequence);
     for (const auto& cookie : {p.netName, p.wmName, p.netPid, p.machine})
         xcb_discard_reply(c, cookie.sequence);
-    if (managed)
+    if (p.managed)
         xcb_discard_reply(c, p.wmState.sequence);
     if (haveRes_)
         xcb_discard_reply(c, p.owner.sequence);
+    if (p.tree)
+        xcb_discard_reply(c, p.tree->sequence);
+}
+
+// Follows each window's parent up to the root's child that holds it, one level per round trip
+// for all windows at once. On entry parentOf holds each client's parent; on return, the frame.
+void WindowLister::climbToTopLevels(const X11& x,
+                                    std::unordered_map<xcb_window_t, xcb_window_t>& parentOf,
+                                    const std::vector<xcb_window_t>& rootChildren) const
+{
+    std::unordered_set<xcb_window_t> tops(rootChildren.begin(), rootChildren.end());
+    for (int depth = 0; depth < kMaxFrameDepth; ++depth) {
+        std::unordered_map<xcb_window_t, xcb_query_tree_cookie_t> asked;
+        for (const auto& [client, above] : parentOf)
+            if (above != XCB_NONE && !tops.contains(above) && !asked.contains(above))
+                asked.emplace(above, xcb_query_tree(x.connection, above));
+        if (asked.empty())
+            return;
+        std::unordered_map<xcb_window_t, xcb_window_t> next;
+        for (const auto& [window, cookie] : asked) {
+            const auto tree = collectTree(x.connection, cookie);
+            if (tree && tree->parent == x.root)
+                tops.insert(window);   // a frame made after the root's children were read
+            else
+                next.emplace(window, tree ? tree->parent : XCB_NONE);
+        }
+        for (auto& [client, above] : parentOf)
+            if (const auto it = next.find(above); it != next.end())
+                above = it->second;
+    }
+}
+
+std::vector<WindowInfo> WindowLister::managedClients(const X11& x,
+                                                     const std::vector<xcb_window_t>& clients,
+                                                     const std::vector<xcb_window_t>& rootChildren,
+                                                     std::optional<xcb_window_t> checkWindow)
+{
+    xcb_connection_t* const c = x.connection;
+    // A window manager that has gone leaves its lists behind on the root, but its check window,
+    // which names itself, goes with it. Asked first, so it is answered first.
+    std::optional<xcb_get_property_cookie_t> check;
+    if (checkWindow)
+        check = xcb_get_property(c, 0, *checkWindow, atoms_.supportingWmCheck, XCB_ATOM_WINDOW, 0,
+                                 1);
+    std::vector<Pending> pending;
+    pending.reserve(clients.size());
+    for (const xcb_window_t id : clients)
+        pending.push_back(ask(c, id, true, true));
+    if (check) {
+        bool ignored = false;
+        const PropertyReply self = collectProperty(c, *check, ignored);
+        if (firstCardinal(self.get(), XCB_ATOM_WINDOW) != checkWindow) {
+            for (const Pending& p : pending)
+                discard(c, p);
+            return answerAll(x, rootChildren, false);
+        }
+    }
+
+    std::unordered_map<xcb_window_t, WindowInfo> infos;
+    std::unordered_map<xcb_window_t, xcb_window_t> frameOf;
+    for (const Pending& p : pending) {
+        Answer a = answer(x, p);
+        if (!a.info)
+            continue;
+        frameOf.emplace(p.id, a.parent == x.root ? p.id : a.parent);
+        infos.emplace(p.id, std::move(*a.info));
+    }
+    climbToTopLevels(x, frameOf, rootChildren);
+
+    std::vector<WindowInfo> result;
+    result.reserve(infos.size());
+    for (const xcb_window_t id : serverStackingOrder(rootChildren, clients, frameOf))
+        if (auto it = infos.find(id); it != infos.end())
+            result.push_back(std::move(it->second));
+    return result;
+}
+
+// ICCCM's way to find a manager's clients when it publishes no list: the windows carrying
+// WM_STATE, each the root's child itself or inside the frame that is. Topmost first.
+std::vector<xcb_window_t> WindowLister::wmStateClients(
+    const X11& x, const std::vector<xcb_window_t>& rootChildren) const
+{
+    xcb_connection_t* const c = x.connection;
+    struct Candidate {
+        xcb_window_t window;
+        std::size_t frame;   // index of its root child, topmost = 0
+    };
+    std::vector<Candidate> level;
+    for (std::size_t i = 0; i < rootChildren.size(); ++i)
+        level.push_back({rootChildren[rootChildren.size() - 1 - i], i});
+
+    std::vector<std::pair<std::size_t, xcb_window_t>> found;
+    for (int depth = 0; depth < kMaxFrameDepth && !level.empty(); ++depth) {
+        std::vector<std::pair<xcb_get_property_cookie_t, xcb_query_tree_cookie_t>> cookies;
+        cookies.reserve(level.size());
+        for (const Candidate& candidate : level)
+            cookies.emplace_back(
+                xcb_get_property(c, 0, candidate.window, atoms_.wmState, atoms_.wmState, 0, 0),
+                xcb_query_tree(c, candidate.window));
+        std::vector<Candidate> next;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            bool ignored = false;
+            const PropertyReply state = collectProperty(c, cookies[i].first, ignored);
+            const auto tree = collectTree(c, cookies[i].second);
+            if (state && state->type == atoms_.wmState) {
+                found.emplace_back(level[i].frame, level[i].window);
+            } else if (tree) {
+                for (auto child = tree->children.rbegin(); child != tree->children.rend(); ++child)
+                    next.push_back({*child, level[i].frame});
+            }
+        }
+        level = std::move(next);
+    }
+    std::ranges::stable_sort(found, {}, &std::pair<std::size_t, xcb_window_t>::first);
+    std::vector<xcb_window_t> ids;
+    ids.reserve(found.size());
+    for (const auto& [frame, window] : found)
+        ids.push_back(window);
+    return ids;
+}
+
+std::vector<WindowInfo> WindowLister::answerAll(const X11& x, const std::vector<xcb_window_t>& ids,
+                                                bool managed)
+{
+    std::vector<Pending> pending;
+    pending.reserve(ids.size());
+    // Unmanaged windows are the root's children, which run bottom first.
+    if (managed) {
+        for (const xcb_window_t id : ids)
+            pending.push_back(ask(x.connection, id, true, false));
+    } else {
+        for (auto it = ids.rbegin(); it != ids.rend(); ++it)
+            pending.push_back(ask(x.connection, *it, false, false));
+    }
+    std::vector<WindowInfo> result;
+    result.reserve(pending.size());
+    for (const Pending& p : pending)
+        if (Answer a = answer(x, p); a.info)
+            result.push_back(std::move(*a.info));
+    return result;
+}
+
+void WindowLister::stamp(std::vector<WindowInfo>& windows) const
+{
+    std::unordered_map<std::uint32_t, std::uint64_t> startTimes;
+    for (WindowInfo& info : windows) {
+        if (info.pid == 0)
+            continue;
+        const auto [it, fresh] = startTimes.try_emplace(info.pid, 0);
+        if (fresh)
+            it->second = readStartTime(info.pid);
+        info.identity = it->second;
+    }
 }
 
 std::vector<WindowInfo> WindowLister::list()
@@ -248,52 +440,35 @@ std::vector<WindowInfo> WindowLister::list()
         return {};
     xcb_connection_t* const c = x->connection;
 
-    // Every question about every window goes out before the first answer is awaited. Which
-    // windows: the window manager's clients; without one, the root's children.
-    std::vector<Pending> pending;
-    bool managed = false;
-    if (const auto clients = clientList(*x)) {
-        // A window manager that has gone leaves its list behind on the root, but its check
-        // window, which names itself, goes with it. Asked first, so it is answered first.
-        std::optional<xcb_get_property_cookie_t> check;
-        if (clients->checkWindow)
-            check = xcb_get_property(c, 0, *clients->checkWindow, atoms_.supportingWmCheck,
-                                     XCB_ATOM_WINDOW, 0, 1);
-        for (const xcb_window_t id : clients->ids)
-            pending.push_back(ask(c, id, true));
-        managed = true;
-        if (check) {
-            bool ignored = false;
-            const PropertyReply self = collectProperty(c, *check, ignored);
-            managed = firstCardinal(self.get(), XCB_ATOM_WINDOW) == clients->checkWindow;
-        }
-        if (!managed) {
-            for (const Pending& p : pending)
-                discard(c, p, true);
-            pending.clear();
-        }
+    // What the window manager says and what the server stacks, in one round trip.
+    const auto checkCookie =
+        xcb_get_property(c, 0, x->root, atoms_.supportingWmCheck, XCB_ATOM_WINDOW, 0, 1);
+    const auto stackingCookie = xcb_get_property(c, 0, x->root, atoms_.clientListStacking,
+                                                 XCB_ATOM_WINDOW, 0, kMaxClients);
+    const auto clientsCookie =
+        xcb_get_property(c, 0, x->root, atoms_.clientList, XCB_ATOM_WINDOW, 0, kMaxClients);
+    const auto treeCookie = xcb_query_tree(c, x->root);
+    bool ignored = false;
+    const PropertyReply check = collectProperty(c, checkCookie, ignored);
+    std::vector<xcb_window_t> clients = windowList(*x, stackingCookie);
+    if (clients.empty()) {
+        clients = windowList(*x, clientsCookie);
+    } else {
+        xcb_discard_reply(c, clientsCookie.sequence);
     }
-    if (!managed) {
-        for (const xcb_window_t id : rootChildren(*x))
-            pending.push_back(ask(c, id, false));
-    }
+    const auto tree = collectTree(c, treeCookie);
+    const std::vector<xcb_window_t> rootChildren = tree ? tree->children : std::vector<xcb_window_t>{};
 
-    const std::string host = thisHost();
-    std::unordered_map<std::uint32_t, std::uint64_t> startTimes;
     std::vector<WindowInfo> result;
-    result.reserve(pending.size());
-    for (const Pending& p : pending) {
-        auto info = answer(*x, p, managed, host);
-        if (!info)
-            continue;
-        if (info->pid != 0) {
-            const auto [it, fresh] = startTimes.try_emplace(info->pid, 0);
-            if (fresh)
-                it->second = readStartTime(info->pid);
-            info->identity = it->second;
-        }
-        result.push_back(std::move(*info));
+    if (!clients.empty()) {
+        result = managedClients(*x, clients, rootChildren,
+                                firstCardinal(check.get(), XCB_ATOM_WINDOW));
+    } else if (const auto managed = wmStateClients(*x, rootChildren); !managed.empty()) {
+        result = answerAll(*x, managed, true);
+    } else {
+        result = answerAll(*x, rootChildren, false);
     }
+    stamp(result);
     return result;
 }
 

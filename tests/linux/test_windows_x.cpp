@@ -13,10 +13,13 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/procfs.h"
 #include "platform/linux/utf8.h"
+#include "platform/linux/windows.h"
 #include "platform/linux/x11.h"
 
 // These need a real X server (run with QT_QPA_PLATFORM=xcb and DISPLAY set); elsewhere they
@@ -167,4 +170,166 @@ TEST_F(WindowsOnX, ListIsTopmostFirst)
     ASSERT_GE(lowerAt, 0);
     ASSERT_GE(upperAt, 0);
     EXPECT_LT(upperAt, lowerAt);
+}
+
+// ---- whose window, and in which order: the X server's word ----
+namespace {
+
+// A plain window of one colour, as a client of the given kind leaves it on screen.
+class ColourWindow {
+public:
+    ColourWindow(const linux_impl::X11& x, std::uint32_t pixel, const std::string& title,
+                 std::initializer_list<xcb_atom_t> states = {})
+        : x_(x)
+    {
+        id_ = xcb_generate_id(x.connection);
+        const std::uint32_t values[] = {pixel};
+        xcb_create_window(x.connection, XCB_COPY_FROM_PARENT, id_, x.root, 300, 200, 200, 150, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL,
+                          values);
+        Set(XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, title.size(), title.data());
+        // Placed where asked (USPosition, USSize), so that the windows overlap.
+        std::uint32_t hints[18] = {1 | 2, 300, 200, 200, 150};
+        Set(XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+        const auto atoms = linux_impl::internAtoms(x.connection, {"_NET_WM_STATE"});
+        const std::vector<xcb_atom_t> list(states);
+        if (!list.empty())
+            Set(atoms[0], XCB_ATOM_ATOM, 32, list.size(), list.data());
+        xcb_map_window(x.connection, id_);
+        xcb_flush(x.connection);
+    }
+    ~ColourWindow()
+    {
+        xcb_destroy_window(x_.connection, id_);
+        xcb_flush(x_.connection);
+    }
+    void Set(xcb_atom_t property, xcb_atom_t type, int format, std::size_t count, const void* data)
+    {
+        xcb_change_property(x_.connection, XCB_PROP_MODE_REPLACE, id_, property, type,
+                            static_cast<std::uint8_t>(format), static_cast<std::uint32_t>(count),
+                            data);
+        xcb_flush(x_.connection);
+    }
+    void Raise()
+    {
+        const std::uint32_t above[] = {XCB_STACK_MODE_ABOVE};
+        xcb_configure_window(x_.connection, id_, XCB_CONFIG_WINDOW_STACK_MODE, above);
+        xcb_flush(x_.connection);
+    }
+    xcb_window_t id() const { return id_; }
+    // Where the window's middle is on the screen.
+    QPoint Middle() const
+    {
+        linux_impl::XReply<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(
+            x_.connection, xcb_translate_coordinates(x_.connection, id_, x_.root, 100, 75),
+            nullptr));
+        return at ? QPoint(at->dst_x, at->dst_y) : QPoint();
+    }
+
+private:
+    linux_impl::X11 x_;
+    xcb_window_t id_ = XCB_NONE;
+};
+
+// The colour the screen shows at one point: what a user sees there.
+std::uint32_t screenPixel(const linux_impl::X11& x, int px, int py)
+{
+    linux_impl::XReply<xcb_get_image_reply_t> image(xcb_get_image_reply(
+        x.connection,
+        xcb_get_image(x.connection, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, static_cast<std::int16_t>(px),
+                      static_cast<std::int16_t>(py), 1, 1, ~0u),
+        nullptr));
+    if (!image || xcb_get_image_data_length(image.get()) < 4)
+        return 0;
+    std::uint32_t pixel = 0;
+    std::memcpy(&pixel, xcb_get_image_data(image.get()), 4);
+    return pixel & 0xFFFFFF;
+}
+
+int positionOf(const std::vector<WindowInfo>& list, xcb_window_t id)
+{
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].id == id)
+            return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(WindowsOnX, TheWindowOnScreenLeadsTheList)
+{
+    // An always-on-top window stays above a newer window that asks to be raised; window
+    // managers that keep layers may leave the layer out of their own stacking list.
+    const auto atoms = linux_impl::internAtoms(x->connection, {"_NET_WM_STATE_ABOVE"});
+    ColourWindow above(*x, 0xFF0000, "above", {atoms[0]});
+    ASSERT_TRUE(waitForWindow(platform, above.id(), "above"));
+    ColourWindow normal(*x, 0x00FF00, "normal");
+    ASSERT_TRUE(waitForWindow(platform, normal.id(), "normal"));
+    normal.Raise();
+    QTest::qWait(300);
+    ASSERT_EQ(above.Middle(), normal.Middle()) << "the windows overlap";
+    const std::uint32_t seen = screenPixel(*x, above.Middle().x(), above.Middle().y());
+    ASSERT_TRUE(seen == 0xFF0000 || seen == 0x00FF00) << std::hex << seen;
+    const auto list = platform.windows();
+    const int abovePos = positionOf(list, above.id()), normalPos = positionOf(list, normal.id());
+    ASSERT_GE(abovePos, 0);
+    ASSERT_GE(normalPos, 0);
+    if (seen == 0xFF0000)
+        EXPECT_LT(abovePos, normalPos) << "the always-on-top window covers the other";
+    else
+        EXPECT_LT(normalPos, abovePos) << "the raised window covers the other";
+}
+
+TEST_F(WindowsOnX, TheServersOwnerIsBelievedBeforeTheWindowsOwnWord)
+{
+    // Any client may write any _NET_WM_PID; ending that process would hit an innocent one.
+    const auto atoms = linux_impl::internAtoms(x->connection, {"_NET_WM_PID"});
+    ColourWindow liar(*x, 0x0000FF, "liar");
+    const std::uint32_t other = 1;
+    liar.Set(atoms[0], XCB_ATOM_CARDINAL, 32, 1, &other);
+    const auto info = waitForWindow(platform, liar.id(), "liar");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->pid, static_cast<std::uint32_t>(::getpid()));
+}
+
+TEST(WindowsStacking, ClientsFollowTheServersOrderOfTheirFrames)
+{
+    // Root children bottom first: frames 1..4; client 10 in frame 3, 20 in 1, 30 in 4 (shared
+    // with 31), 40 framed by a window that has gone.
+    const std::vector<xcb_window_t> root = {1, 2, 3, 4};
+    const std::unordered_map<xcb_window_t, xcb_window_t> frames = {
+        {10, 3}, {20, 1}, {30, 4}, {31, 4}, {40, 99}};
+    const std::vector<xcb_window_t> wmOrder = {20, 40, 31, 10, 30};
+    const std::vector<xcb_window_t> expected = {31, 30, 10, 20, 40};
+    EXPECT_EQ(linux_impl::serverStackingOrder(root, wmOrder, frames), expected);
+}
+
+TEST_F(WindowsOnX, AManagerWithoutListsIsReadThroughWmState)
+{
+    const auto atoms =
+        linux_impl::internAtoms(x->connection, {"_NET_SUPPORTING_WM_CHECK", "WM_STATE"});
+    linux_impl::XReply<xcb_get_property_reply_t> check(xcb_get_property_reply(
+        x->connection,
+        xcb_get_property(x->connection, 0, x->root, atoms[0], XCB_ATOM_WINDOW, 0, 1), nullptr));
+    if (check && check->type != XCB_NONE)
+        GTEST_SKIP() << "a window manager runs here: it would frame the windows itself";
+    // What a reparenting manager without the EWMH lists leaves: an untitled frame on the root
+    // and, inside it, the client with WM_STATE.
+    ColourWindow frame(*x, 0x808080, "");
+    const xcb_window_t client = xcb_generate_id(x->connection);
+    xcb_create_window(x->connection, XCB_COPY_FROM_PARENT, client, frame.id(), 0, 20, 200, 130, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const std::string title = "framed";
+    xcb_change_property(x->connection, XCB_PROP_MODE_REPLACE, client, XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(title.size()), title.data());
+    const std::uint32_t normal[] = {1, XCB_NONE};
+    xcb_change_property(x->connection, XCB_PROP_MODE_REPLACE, client, atoms[1], atoms[1], 32, 2,
+                        normal);
+    xcb_map_window(x->connection, client);
+    xcb_flush(x->connection);
+    const auto info = waitForWindow(platform, client, title);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->visible);
+    EXPECT_EQ(info->pid, static_cast<std::uint32_t>(::getpid()));
+    EXPECT_EQ(positionOf(platform.windows(), frame.id()), -1) << "the frame is not a client";
 }

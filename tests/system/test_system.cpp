@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -13,12 +14,15 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QScreen>
+#include <QWindow>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include "fonts.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/x11.h"
 #include "stringgrid.h"
 #include "untCmd.h"
 #include "untMain.h"
@@ -194,9 +198,12 @@ TEST_F(SystemTest, TheListMatchesTheWindowManagersClients)
     const auto rows = Rows();
     const auto clients = ClientList();
     for (const auto& [title, pid] : rows) {
-        ASSERT_TRUE(clients.count(pid)) << title << " " << pid;
+        // wmctrl shows a window's own _NET_WM_PID (0 where it has none, as xmessage has); the
+        // list takes the server's word.
+        const std::uint32_t declared = clients.count(pid) ? pid : 0;
+        ASSERT_TRUE(clients.count(declared)) << title << " " << pid;
         // wmctrl cannot decode COMPOUND_TEXT titles and shows N/A for them.
-        EXPECT_TRUE(clients.at(pid).count(title) || clients.at(pid).count("N/A")) << title;
+        EXPECT_TRUE(clients.at(declared).count(title) || clients.at(declared).count("N/A")) << title;
     }
     std::set<std::uint32_t> listed;
     for (const auto& [title, pid] : rows)
@@ -272,4 +279,39 @@ TEST_F(SystemTest, EndTaskLeavesAReusedIdAlone)
     form->BitBtn1Click();
     EXPECT_FALSE(other->waitForFinished(300));
     EXPECT_EQ(other->state(), QProcess::Running);
+}
+
+// ---- the window among others ----
+namespace {
+
+// The window manager's frame around our window, as the X server places it.
+std::optional<QRect> FrameOnScreen(QWidget* window)
+{
+    const auto x = platform::linux_impl::qtX11();
+    const auto id = static_cast<xcb_window_t>(window->windowHandle()->winId());
+    const auto atoms = platform::linux_impl::internAtoms(x->connection, {"_NET_FRAME_EXTENTS"});
+    platform::linux_impl::XReply<xcb_get_property_reply_t> extents(xcb_get_property_reply(
+        x->connection, xcb_get_property(x->connection, 0, id, atoms[0], XCB_ATOM_CARDINAL, 0, 4),
+        nullptr));
+    platform::linux_impl::XReply<xcb_translate_coordinates_reply_t> at(
+        xcb_translate_coordinates_reply(
+            x->connection, xcb_translate_coordinates(x->connection, id, x->root, 0, 0), nullptr));
+    if (!extents || xcb_get_property_value_length(extents.get()) != 16 || !at)
+        return std::nullopt;
+    const auto* e = static_cast<const std::uint32_t*>(xcb_get_property_value(extents.get()));
+    const QRect client(at->dst_x, at->dst_y, window->width(), window->height());
+    return client.marginsAdded(QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3])));
+}
+
+}  // namespace
+
+TEST_F(SystemTest, TheWholeFrameIsCentredAndTheLayoutKeepsItsDesignedSize)
+{
+    std::optional<QRect> frame;
+    ASSERT_TRUE(WaitFor([&] { return (frame = FrameOnScreen(form.get())).has_value(); }, 2000));
+    const QRect area = form->screen()->availableGeometry();
+    EXPECT_LE(std::abs(frame->center().x() - area.center().x()), 1) << frame->x() << "," << frame->y();
+    EXPECT_LE(std::abs(frame->center().y() - area.center().y()), 1)
+        << frame->y() << " in " << area.y() << "+" << area.height();
+    EXPECT_EQ(form->findChild<QWidget*>(QStringLiteral("TabSheet3"))->size(), QSize(304, 220));
 }

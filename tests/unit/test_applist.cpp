@@ -129,6 +129,17 @@ TEST_F(ApplistTest, EndTaskEndsTheSelectedRowsProcessAndWaitsAtMost500ms)
     EXPECT_EQ(Rows().size(), 2) << "the list waits for the next tick";
 }
 
+TEST_F(ApplistTest, WithOnlyTheHeaderLeftEndTaskEndsNothing)
+{
+    Rebuild({Window("a", 10)});
+    fake.processes[10] = {10000, true};
+    Rebuild({});
+    fake.calls.clear();
+    form->BitBtn1Click();
+    EXPECT_TRUE(fake.calls.empty()) << "the hidden row's old text named process 10";
+    EXPECT_TRUE(fake.terminated.empty());
+}
+
 TEST_F(ApplistTest, IdsAboveTheSignedRangeComeBackUnchanged)
 {
     for (std::uint32_t pid : {2147483648u, 4294967295u}) {

@@ -193,3 +193,20 @@ TEST(Graph, AfterAShrinkThePictureKeepsItsSizeAndTheRoutinesUseTheNewHeight)
     // Below the new height the old picture is left as it was, one column scrolled no further.
     EXPECT_EQ(chart.At(150, 36), DarkGreen);
 }
+
+// ---- drawing outside the picture ----
+TEST(TImage, LinesWhollyOutsideThePictureDrawNothing)
+{
+    Chart chart(8, 8);
+    const QImage before = chart.image.Picture();
+    for (int width : {1, 2}) {
+        chart.image.SetPen(Lime, width);
+        chart.image.MoveTo(20, 2);
+        chart.image.LineTo(20, 6);    // right of the picture
+        chart.image.MoveTo(-9, 1);
+        chart.image.LineTo(-3, 1);    // left of it
+        chart.image.MoveTo(2, 30);
+        chart.image.LineTo(6, 30);    // below it
+    }
+    EXPECT_EQ(chart.image.Picture(), before);
+}

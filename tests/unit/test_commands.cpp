@@ -2,6 +2,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 
 #include "fixture.h"
@@ -12,13 +13,34 @@ TEST_F(MainWindowTest, OpensAtItsSizeOnTheResourcePage)
 {
     Show();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ミレボ"));
-    EXPECT_EQ(form->size(), QSize(320, 293));
+    // The controls are placed for pages of 304x220 in a 312x247 tab control under the menu bar.
+    auto* menu = form->menuBar();
+    EXPECT_EQ(form->width(), 312);
+    EXPECT_EQ(form->height(), menu->height() + 247);
+    auto* pages = Find<QTabWidget>("PageControl1");
+    EXPECT_EQ(QRect(pages->mapTo(form.get(), QPoint()), pages->size()),
+              QRect(0, menu->height(), 312, 247));
+    EXPECT_EQ(Find("TabSheet3")->size(), QSize(304, 220));
+    EXPECT_EQ(Find("Panel7")->geometry(), QRect(193, 0, 111, 31));
+    EXPECT_EQ(pages->currentWidget()->objectName(), QStringLiteral("TabSheet3"));
+    pages->setCurrentIndex(0);
+    EXPECT_EQ(Find("TabSheet1")->size(), QSize(304, 220));
+    EXPECT_EQ(Find("grdApp")->geometry(), QRect(2, 14, 300, 169));
+    EXPECT_EQ(Find("Panel4")->geometry(), QRect(119, 0, 185, 35));
+    pages->setCurrentIndex(1);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-    auto* pages = Find<QTabWidget>("PageControl1");
-    EXPECT_EQ(pages->currentWidget()->objectName(), QStringLiteral("TabSheet3"));
     EXPECT_EQ(pages->tabText(0), QStringLiteral("アプリケーション一覧"));
     EXPECT_EQ(pages->tabText(1), QStringLiteral("リソースステータス"));
+}
+
+TEST_F(MainWindowTest, TheFirstShowCentresTheWholeFrame)
+{
+    Show();
+    const QRect area = form->screen()->availableGeometry();
+    const QRect outer = form->geometry().marginsAdded(fake.frame);
+    EXPECT_LE(std::abs(outer.center().x() - area.center().x()), 1) << outer.x();
+    EXPECT_LE(std::abs(outer.center().y() - area.center().y()), 1) << outer.y();
 }
 
 TEST_F(MainWindowTest, ControlsCarryTheirTexts)
@@ -132,6 +154,7 @@ TEST_F(MainWindowTest, TheTimerIsPreciseAndRunsFromCreation)
 TEST_F(MainWindowTest, AlwaysOnTopTogglesAndShowsTheWindowAnew)
 {
     Show();
+    fake.taskbarHiddenBeforeShow = 0;
     const QRect place = form->geometry();
     QAction* top = Find<QAction>("btnTop");
     top->trigger();
@@ -141,6 +164,7 @@ TEST_F(MainWindowTest, AlwaysOnTopTogglesAndShowsTheWindowAnew)
     EXPECT_EQ(form->geometry().size(), place.size());
     EXPECT_EQ(fake.count("processorType"), 1) << "the show handler ran again";
     EXPECT_EQ(fake.count("hideTaskbarButton 1"), 1);
+    EXPECT_EQ(fake.taskbarHiddenBeforeShow, 1) << "said before the new window appears";
     EXPECT_EQ(form->ScrollCount, 14);
     top->trigger();
     EXPECT_TRUE(top->isChecked());
