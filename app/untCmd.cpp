@@ -1,5 +1,6 @@
 #include "untCmd.h"
 
+#include <QLineEdit>
 #include <QScreen>
 
 #include "apperror.h"
@@ -15,6 +16,10 @@ TfrmCmd::TfrmCmd(platform::Platform& platform, TErrorGuard& guard, QWidget* pare
     // Window-modal: only the main window is blocked, so the tray menu can still end the program.
     setWindowModality(Qt::WindowModal);
     ui->OKBtn->setFocus();
+    // No label stands beside the field; the caption is what tells a sighted user what it is for,
+    // so a screen reader reads it as the field's name (the line edit is where the focus sits).
+    ui->cmbCmd->setAccessibleName(windowTitle());
+    ui->cmbCmd->lineEdit()->setAccessibleName(windowTitle());
 
     dlgOpen_.filters = {QStringLiteral("実行ファイル|*.EXE"), QStringLiteral("全て|*.*")};
     dlgOpen_.filterIndex = 1;

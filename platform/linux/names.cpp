@@ -46,12 +46,19 @@ bool copyName(std::string_view name, char* buffer, std::uint32_t* size)
     return true;
 }
 
+std::string hostName()
+{
+    // The whole buffer goes to the system: a name of HOST_NAME_MAX bytes needs every byte of it
+    // for its NUL, and the call fails rather than cut the name when there is less room.
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host) != 0)
+        return {};
+    return std::string(host, ::strnlen(host, sizeof host));
+}
+
 bool computerName(char* buffer, std::uint32_t* size)
 {
-    char host[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(host, sizeof host - 1) != 0)
-        return false;
-    return copyName(std::string_view(host, ::strnlen(host, sizeof host)), buffer, size);
+    return copyName(hostName(), buffer, size);
 }
 
 bool userName(char* buffer, std::uint32_t* size)

@@ -19,7 +19,10 @@ struct OpenTarget {
 OpenTarget classifyOpen(const QString& text, const QString& searchPath);
 
 // Starts or opens what the whole text names (never split, never through a shell); does
-// nothing when it names nothing.
+// nothing when it names nothing. A document or an address is handed to the desktop's opener
+// (xdg-open on PATH) as its one argument. Whatever starts gets its own session, every signal at
+// its default action, none blocked and no descriptor of ours but 0-2, and is reaped when it
+// ends; the call never waits for it.
 void shellOpen(const QString& text);
 
 }  // namespace platform::linux_impl

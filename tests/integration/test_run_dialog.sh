@@ -20,6 +20,7 @@ chmod +x "$work/marker"
 mkdir "$work/bin"
 cat >"$work/bin/xdg-open" <<SCRIPT
 #!/bin/sh
+ls -l /proc/\$\$/fd >"$work/opener-fds.raw"
 printf '%s\n' "\$@" >"$work/opened"
 SCRIPT
 chmod +x "$work/bin/xdg-open"
@@ -68,6 +69,9 @@ check '[ ! -e "$work/ran" ] && [ ! -e "$work/opened" ]' "a text with arguments s
 run_text "$work/notes.txt"
 wait_until 5 test -e "$work/opened" || fail "the document was not handed to the opener"
 check 'grep -q "notes.txt" "$work/opened"' "the opener got the document ($(cat "$work/opened"))"
+awk '$9 > 2 { print $11 }' "$work/opener-fds.raw" | sort -u >"$work/theirs"
+check '[ -z "$(comm -12 "$work/ours" "$work/theirs")" ]' \
+    "the opener inherited none of our descriptors (it has: $(tr '\n' ' ' <"$work/theirs"))"
 
 # Open the dialog and end the program from the tray while it is up.
 keys "$APP_WIN" alt+f g

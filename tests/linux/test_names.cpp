@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -76,6 +78,31 @@ TEST(NameSystem, ComputerNameIsTheHostName)
 
     std::uint32_t tight = static_cast<std::uint32_t>(std::strlen(host));
     EXPECT_FALSE(computerName(buffer, &tight));
+}
+
+// The longest name the system allows, set in a private namespace of a child so the machine's own
+// name stays as it is.
+TEST(NameSystem, AHostNameOfTheLongestLegalLengthIsReadWhole)
+{
+    const std::string longest(HOST_NAME_MAX, 'n');
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWUTS) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWUTS) != 0)
+            ::_exit(77);
+        if (::sethostname(longest.data(), longest.size()) != 0)
+            ::_exit(77);
+        char buffer[128] = {};
+        std::uint32_t size = 127;
+        const bool named = computerName(buffer, &size) && buffer == longest;
+        ::_exit(named && hostName() == longest ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private host name namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(NameSystem, UserNameIsNonEmpty)

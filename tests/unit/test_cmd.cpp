@@ -1,4 +1,6 @@
+#include <QAccessible>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "fixture.h"
@@ -62,6 +64,21 @@ TEST_F(RunDialogTest, IsLaidOutWithItsTextsAndTabOrder)
             next = next->nextInFocusChain();
         EXPECT_EQ(next, order[i + 1]) << i;
     }
+}
+
+// The dialog has no label beside its one field: what tells a sighted user what to type there is
+// the dialog's caption, so a screen reader reads that as the field's name. The text being typed
+// sits in the line edit, which holds the keyboard focus.
+TEST_F(RunDialogTest, TheNameFieldIsNamedByTheDialogsCaption)
+{
+    const QString caption = QStringLiteral("アプリケーション新規実行");
+    EXPECT_EQ(Combo()->accessibleName(), caption);
+    EXPECT_EQ(Combo()->lineEdit()->accessibleName(), caption);
+    Combo()->setEditText(QStringLiteral("xterm"));
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(Combo()->lineEdit());
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(QAccessible::Name), caption);
+    EXPECT_EQ(field->text(QAccessible::Value), QStringLiteral("xterm"));
 }
 
 TEST_F(RunDialogTest, EnterOnTheFirstOpeningHandsTheEmptyTextOverAndCloses)
