@@ -1,6 +1,5 @@
 #include "platform/linux/windows.h"
 
-#include <unistd.h>
 #include <xcb/res.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <unordered_set>
 
 #include "platform/linux/compoundtext.h"
+#include "platform/linux/names.h"
 #include "platform/linux/procfs.h"
 #include "platform/linux/utf8.h"
 #include "platform/linux/wmtext.h"
@@ -81,15 +81,6 @@ std::uint32_t localPidOf(const xcb_res_query_client_ids_reply_t* reply)
     return 0;
 }
 
-std::string thisHost()
-{
-    // A name of HOST_NAME_MAX bytes is legal and needs the whole buffer with its NUL.
-    char host[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(host, sizeof host) != 0)
-        return {};
-    return std::string(host, ::strnlen(host, sizeof host));
-}
-
 // Answers to xcb_query_tree, asked for several windows at once.
 struct TreeAnswer {
     xcb_window_t parent = XCB_NONE;
@@ -155,7 +146,7 @@ bool WindowLister::prepare(const X11& x)
         haveRes_ = version && (version->server_major > 1 ||
                                (version->server_major == 1 && version->server_minor >= 2));
     }
-    host_ = thisHost();
+    host_ = hostName();
     preparedFor_ = x.connection;
     return true;
 }
