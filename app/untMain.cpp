@@ -10,6 +10,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
+#include <QtEndian>
 
 #include "alignlayout.h"
 #include "chart.h"
@@ -345,13 +346,9 @@ void TfrmMain::ReadProcessorSample()
 {
     // A shorter value fills only the first bytes of the sample; a missing one leaves it as it was.
     unsigned char bytes[4];
-    const auto bits = static_cast<std::uint32_t>(sample_);
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<unsigned char>(bits >> (8 * i));
+    qToLittleEndian<qint32>(sample_, bytes);
     statReg_->ReadBinaryData(CPUUsage, bytes, sizeof bytes);
-    sample_ = static_cast<std::int32_t>(std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
-                                        std::uint32_t(bytes[2]) << 16 |
-                                        std::uint32_t(bytes[3]) << 24);
+    sample_ = qFromLittleEndian<qint32>(bytes);
 }
 
 void TfrmMain::ShowProcessorSample()
