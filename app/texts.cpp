@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+// The window's title and the error boxes' caption. The tray tip and the exit command say
+// "ソラトキ" instead; both names are meant, so neither is to be made to match the other.
 QString AppTitle()
 {
     return QStringLiteral("ミレボ");

@@ -402,6 +402,8 @@ void TfrmMain::TrayInit()
     trayData_.flags = kNifMessage | kNifIcon | kNifTip;
     trayData_.callbackMessage = WM_TRAYICON;
     trayData_.icon = windowIcon();
+    // The tray's first tip names the program "ソラトキ", as its exit command does, while the
+    // title and the error boxes say "ミレボ". Both names are meant: keep each where it is.
     CopyTip(trayData_.tip, QStringLiteral("ソラトキ"));
     trayData_.menu = popExt_;
     platform_.notifyIcon(TrayOp::Add, trayData_);
