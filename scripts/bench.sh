@@ -16,7 +16,8 @@ read -ra EXTRA <<<"${BENCH_ARGS:-}"
 
 [ "${NO_DEPS:-}" = 1 ] || scripts/install-deps.sh
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j2 --target benchmarks mirebo
+cmake --build "$BUILD" -j2 --target benchmarks mirebo xtool
+export MIREBO_XTOOL="$BUILD/tests/tools/xtool"
 
 RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-bench.XXXXXX")
 trap 'rm -rf -- "$RUNTIME"' EXIT

@@ -8,10 +8,11 @@
 # only some (e.g. TARGETS="fuzz_utf8 fuzz_wmtext"), COVERAGE=1 to report afterwards which
 # lines of the parsers each target's corpus reaches (built apart, in BUILD_DIR-coverage).
 #
-# Each target starts from seeds written here: the machine's own /proc/meminfo and /proc/stat
-# as they are now, plus edge cases. What a run finds that covers new code is kept in
-# BUILD_DIR/corpus/TARGET for the next run. An input that crashes a target (or breaks one of
-# its expectations) is kept as fuzz/crashes/TARGET-crash-*; rerun it with
+# Each target starts from its edge cases in fuzz/seeds/TARGET (titles of several scripts and
+# every kind of ill-formed UTF-8, counters that wrap or go back, cut-off lines) and the
+# machine's own /proc/meminfo and /proc/stat as they are now. What a run finds that covers new
+# code is kept in BUILD_DIR/corpus/TARGET for the next run. An input that crashes a target (or
+# breaks one of its expectations) is kept as fuzz/crashes/TARGET-crash-*; rerun it with
 # `BUILD_DIR/TARGET FILE`.
 #
 # Exit status: 0 when no target failed, 1 otherwise, 2 on a usage error.
@@ -70,76 +71,17 @@ cmake --build "$BUILD" -j"$JOBS" --target $TARGETS >/dev/null || {
 # --- seeds ---------------------------------------------------------------------------------
 SEEDS=$BUILD/seeds
 rm -rf -- "$SEEDS"
+cp -r fuzz/seeds "$SEEDS"
 for t in $ALL_TARGETS; do mkdir -p "$SEEDS/$t" "$BUILD/corpus/$t"; done
-
-# seed TARGET NAME FORMAT: a seed file from printf's FORMAT (so \000 and \xNN work).
-seed() {
-    # shellcheck disable=SC2059
-    printf "$3" >"$SEEDS/$1/$2"
-}
-
 cp /proc/meminfo "$SEEDS/fuzz_meminfo/real"
-seed fuzz_meminfo minimal 'MemTotal:        8000000 kB\nMemAvailable:    2000000 kB\n'
-seed fuzz_meminfo zero-total 'MemTotal: 0 kB\nMemAvailable: 0 kB\n'
-seed fuzz_meminfo more-available 'MemTotal: 100 kB\nMemAvailable: 200 kB\n'
-seed fuzz_meminfo no-available 'MemTotal:        8000000 kB\nMemFree:          100 kB\n'
-seed fuzz_meminfo no-unit 'MemTotal:        8000000\nMemAvailable:    2000000 kB\n'
-seed fuzz_meminfo cut-short 'MemTotal:        8000000 kB\nMemAvailable:    20'
-seed fuzz_meminfo huge 'MemTotal: 18446744073709551615 kB\nMemAvailable: 18014398509481983 kB\n'
-seed fuzz_meminfo twice 'MemTotal: 10 kB\nMemTotal: x kB\nMemAvailable: 5 kB\nMemAvailable: 6 kB\n'
-seed fuzz_meminfo crlf 'MemTotal: 1000 kB\r\nMemAvailable: 10 kB\r\n'
-
 # Two readings of /proc/stat a moment apart, as the program takes them.
 cp /proc/stat "$SEEDS/fuzz_cpustat/real-once"
 { cat /proc/stat; printf '\000'; sleep 0.2; cat /proc/stat; } >"$SEEDS/fuzz_cpustat/real-twice"
-seed fuzz_cpustat old-kernel 'cpu  100 0 50 1000\000cpu  200 0 60 1100\n'
-seed fuzz_cpustat went-back 'cpu  500 5 50 1000 3 0 1 0 0 0\000cpu  400 5 50 900 3 0 1 0 0 0\n'
-seed fuzz_cpustat wrapped 'cpu  18446744073709551615 18446744073709551615 1 1 1 1 1 1\000cpu  0 0 2 2 2 2 2 2\n'
-seed fuzz_cpustat too-few 'cpu  1 2 3\n'
-seed fuzz_cpustat per-cpu-first 'cpu0 1 2 3 4 5 6 7 8\ncpu  1 2 3 4 5 6 7 8\n'
-seed fuzz_cpustat many-fields 'cpu  1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\000cpu  2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17\n'
-seed fuzz_cpustat tabs 'cpu\t1\t2\t3\t4\n'
-seed fuzz_cpustat overflow 'cpu  18446744073709551616 1 1 1\n'
-
 cp "/proc/$$/stat" "$SEEDS/fuzz_starttime/real"
 cp /proc/self/stat "$SEEDS/fuzz_starttime/real-self"
-seed fuzz_starttime spaces-in-name '77 (a b) c) S 1 77 77 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 5555 1 1\n'
-seed fuzz_starttime newline-in-name '77 (x\n) S 1 77 77 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 5555 1 1\n'
-seed fuzz_starttime cut-before '77 (x) S 1 77 77 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0'
-seed fuzz_starttime no-name '77 S 1 77 77 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 5555 1 1\n'
-seed fuzz_starttime double-space '77 (x)  S 1 77 77 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 5555\n'
-
-# Titles: well-formed text of several scripts, and every kind of ill-formed sequence.
-utf8_seeds() {
-    local t=$1 prefix=$2
-    seed "$t" japanese "${prefix}ミレボ — 窓 1"
-    seed "$t" rtl "${prefix}مرحبا עולם"
-    seed "$t" zwj "${prefix}\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb a\xe2\x80\x8db"
-    seed "$t" controls "${prefix}a\tb\nc\rd\x01e\x7f"
-    seed "$t" overlong "${prefix}\xc0\xaf \xe0\x80\xaf \xf0\x80\x80\xaf \xc1\xbf"
-    seed "$t" surrogates "${prefix}\xed\xa0\x80\xed\xbf\xbf\xed\x9f\xbf"
-    seed "$t" past-max "${prefix}\xf4\x90\x80\x80 \xf5\x80\x80\x80 \xff\xfe"
-    seed "$t" stray "${prefix}\x80\xbf abc \x80"
-    seed "$t" cut-off "${prefix}abc\xe3\x83"
-    seed "$t" cut-off-4 "${prefix}abc\xf0\x9f\x91"
-    seed "$t" latin1 "${prefix}caf\xe9 na\xefve \xa0\xff"
-}
-utf8_seeds fuzz_utf8 ""
-utf8_seeds fuzz_wmtext '\x00'
-seed fuzz_wmtext partial '\x02ミレボ\xe3\x83'
-seed fuzz_wmtext latin1-flag '\x01caf\xe9'
-seed fuzz_wmtext compound '\x04\x1b%%G\xe3\x83\x9f\x1b%%@ abc'
-seed fuzz_wmtext compound-partial "\\x06abc\\x1b\$("
-seed fuzz_wmtext list '\x00first\000second'
-seed fuzz_wmtext hosts '\x00box|box.example.org'
-seed fuzz_wmtext hosts-2 '\x00box.a|BOX.b'
-head -c 1100 /dev/zero | tr '\0' 'x' >"$SEEDS/fuzz_wmtext/long"
-{ printf '\x02'; for _ in $(seq 400); do printf 'ミ'; done; } >"$SEEDS/fuzz_wmtext/long-partial"
-
 # The registry's bytes are a script of calls and texts; a /proc/stat text still gives it
 # something that parses.
 cp /proc/stat "$SEEDS/fuzz_statregistry/real"
-seed fuzz_statregistry few '\x00\x00\x01\x05\x02\x00\x00\x00cpu  1 2 3 4\n'
 
 # --- runs ----------------------------------------------------------------------------------
 # The reproducers of TARGET kept so far, newest first.

@@ -13,6 +13,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   fonts-ipafont-gothic xdg-utils \
   desktop-file-utils appstream dpkg-dev file \
-  xvfb openbox trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps xrestop \
+  xvfb openbox fluxbox xfwm4 trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps xrestop \
   at-spi2-core python3-gi gir1.2-atspi-2.0 \
   >/dev/null

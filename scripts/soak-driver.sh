@@ -21,6 +21,7 @@ readonly MAX_XTERMS=8
 readonly CLOSE_GRACE=5
 
 PARENT=${1:-$PPID}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 say() { echo "$ME: $*" >&2; }
 
 for tool in xterm xdotool wmctrl; do
@@ -40,31 +41,6 @@ OPENED=0
 CLOSED=0
 RETITLED=0
 
-# True while PID runs (a zombie counts as gone). Read from /proc: this runs
-# for every xterm every second, and a ps each time would cost more than the rest.
-alive() {
-    local st
-    { read -r st <"/proc/$1/stat"; } 2>/dev/null || return 1
-    st=${st##*) }
-    [[ $st != Z* ]]
-}
-
-# Ends the given pids: TERM, a short grace, then KILL; and reaps them.
-end_all() {
-    local pids=("$@") p i left
-    [ ${#pids[@]} -gt 0 ] || return 0
-    kill -TERM "${pids[@]}" 2>/dev/null
-    for ((i = 0; i < 20; i++)); do
-        left=0
-        for p in "${pids[@]}"; do alive "$p" && left=1; done
-        [ "$left" = 0 ] && break
-        sleep 0.1
-    done
-    for p in "${pids[@]}"; do alive "$p" && kill -KILL "$p" 2>/dev/null; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-    return 0
-}
-
 cleanup() {
     trap '' INT TERM HUP
     trap - EXIT
@@ -73,7 +49,7 @@ cleanup() {
     for entry in "${CLOSING[@]}"; do pids+=("${entry%% *}"); done
     pids+=("${SLEEPERS[@]}")
     [ -n "$NAP" ] && pids+=("$NAP")
-    end_all "${pids[@]}"
+    end_pids 2 "${pids[@]}"
     say "done: $OPENED xterms opened, $RETITLED retitles, $CLOSED closed"
     exit 0
 }
@@ -82,7 +58,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-parent_alive() { [ "$PARENT" -gt 1 ] && alive "$PARENT"; }
+parent_alive() { [ "$PARENT" -gt 1 ] && is_alive "$PARENT"; }
 
 # Titles from a small pool of shapes: plain ASCII, Japanese, mixed, long and
 # with characters that need quoting somewhere.
@@ -129,7 +105,7 @@ retitle_one() {
 prune() {
     local kept=() pid
     for pid in "${XTERMS[@]}"; do
-        if alive "$pid"; then kept+=("$pid"); else unset "WIN[$pid]"; wait "$pid" 2>/dev/null; fi
+        if is_alive "$pid"; then kept+=("$pid"); else unset "WIN[$pid]"; wait "$pid" 2>/dev/null; fi
     done
     XTERMS=("${kept[@]}")
 }
@@ -155,7 +131,7 @@ reap_closing() {
     local kept=() entry pid deadline
     for entry in "${CLOSING[@]}"; do
         read -r pid deadline <<<"$entry"
-        if ! alive "$pid"; then
+        if ! is_alive "$pid"; then
             wait "$pid" 2>/dev/null
         elif [ "$SECONDS" -ge "$deadline" ]; then
             say "xterm $pid ignored the close request; killing it"
@@ -171,7 +147,7 @@ reap_closing() {
 # Ends the running sleep (if any) and starts a new one.
 churn_sleeper() {
     if [ ${#SLEEPERS[@]} -gt 0 ]; then
-        end_all "${SLEEPERS[@]}"
+        end_pids 2 "${SLEEPERS[@]}"
         SLEEPERS=()
     fi
     sleep 100000 &

@@ -51,8 +51,6 @@ if [ "$MINUTES" -le 5 ]; then WARMUP=2; else WARMUP=5; fi
 # different load may take a few more bytes than the one before.
 readonly RSS_SLACK_KB=1024
 readonly PIXMAP_BYTES_SLACK_PERCENT=5
-# The error box is captioned like the main window; only the main window has this size.
-readonly MAIN_SIZE="320 293"
 
 . "$SRC/tests/integration/lib.sh"
 ensure_desktop "$@"
@@ -76,15 +74,6 @@ now_cs() {
     local up
     read -r up _ </proc/uptime
     echo $((10#${up%.*} * 100 + 10#${up#*.}))
-}
-
-# The program's user + system time so far, in clock ticks.
-cpu_ticks() {
-    local stat f
-    stat=$(<"/proc/$APP_PID/stat") || return 1
-    # The command name may hold spaces: count the fields after its ")".
-    read -r -a f <<<"${stat##*) }"
-    echo $((f[11] + f[12]))
 }
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$APP_PID/status" 2>/dev/null; }
@@ -128,41 +117,11 @@ measure() {
         END { for (i = 1; i <= 7; i++) printf "%s%s", (i in lo) ? lo[i] : "?", (i < 7) ? " " : "\n" }'
 }
 
-# Prints "WIN WxH" of a mapped window of the program captioned like the main
-# window but of another size: the error box.
-error_box() {
-    local w ww wh
-    for w in $(xdotool search --all --onlyvisible --pid "$APP_PID" --name "^${APP_TITLE}\$" 2>/dev/null || true); do
-        read -r ww wh < <(win_geometry "$w")
-        # Gone again since the search: nothing to tell.
-        [ -n "$ww" ] || continue
-        [ "$ww $wh" = "$MAIN_SIZE" ] && continue
-        echo "$w ${ww}x${wh}"
-        return 0
-    done
-    return 1
-}
-
-# A menu of the program is open: a mapped override-redirect window of it wider
-# than the tray icon.
-_menu_open() {
-    local w ww wh
-    for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
-        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
-        read -r ww wh < <(win_geometry "$w")
-        [ -n "$ww" ] && [ "$ww" -gt 32 ] && return 0
-    done
-    return 1
-}
-_no_menu_open() { ! _menu_open; }
-
 DRIVER_PID=""
 stop_driver() {
     [ -n "$DRIVER_PID" ] || return 0
-    kill -TERM "$DRIVER_PID" 2>/dev/null || true
     # It closes its xterms before it ends.
-    wait_gone "$DRIVER_PID" 8 || kill -KILL "$DRIVER_PID" 2>/dev/null
-    wait "$DRIVER_PID" 2>/dev/null || true
+    end_pids 8 "$DRIVER_PID"
     DRIVER_PID=""
 }
 at_exit stop_driver
@@ -175,13 +134,14 @@ if ! APP_WIN=$(wait_window "$APP_PID" "$APP_TITLE" 20); then
     is_alive "$APP_PID" || die "$APP exited before showing its window (see $APP_LOG)"
     die "no window titled $APP_TITLE from $APP within 20 s"
 fi
-box=$(error_box) && die "an error box ($box) came up at start-up"
+box=$(error_boxes)
+[ -z "$box" ] || die "an error box ($box) came up at start-up"
 
 # 表示 → 更新の頻度 opens two menus; 高 picks the item and closes them.
 keys "$APP_WIN" alt+v u
-wait_until 3 _menu_open || die "alt+v u opened no menu"
+wait_until 3 popup_at || die "alt+v u opened no menu"
 xdotool key --clearmodifiers h
-wait_until 3 _no_menu_open || die "h in 更新の頻度 did not pick an item (a menu is still open)"
+wait_until 3 eval '! popup_at' || die "h in 更新の頻度 did not pick an item (a menu is still open)"
 
 "$SRC/scripts/soak-driver.sh" "$$" 2>"$DRIVER_LOG" &
 DRIVER_PID=$!
@@ -196,12 +156,12 @@ BOX=""
 DRIVER_GONE=""
 T0=$(now_cs)
 last_cs=$T0
-last_ticks=$(cpu_ticks)
+last_ticks=$(cpu_ticks "$APP_PID")
 
 record() {
     local m=$1 cs ticks cpu vals
     cs=$(now_cs)
-    ticks=$(cpu_ticks) || return 1
+    ticks=$(cpu_ticks "$APP_PID") || return 1
     if [ "$m" = 0 ]; then
         cpu="-"
     else
@@ -242,8 +202,9 @@ watch_until() {
             DRIVER_GONE=$(elapsed)
             return 1
         fi
-        if box=$(error_box); then
-            BOX="$box $(elapsed)"
+        box=$(error_boxes)
+        if [ -n "$box" ]; then
+            BOX="$(head -n 1 <<<"$box" | cut -d" " -f1,2) $(elapsed)"
             screenshot soak_error_box >/dev/null 2>&1 || true
             return 1
         fi

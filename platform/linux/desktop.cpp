@@ -132,7 +132,11 @@ QMargins frameMargins(QWidget* window)
 bool startTimer(QTimer& timer, int milliseconds)
 {
     timer.start(milliseconds);
-    return timer.isActive();
+    // A timer the event loop refused still reads as active; only its id tells.
+    if (timer.timerId() > 0)
+        return true;
+    timer.stop();
+    return false;
 }
 
 void errorBox(QWidget* parent, const QString& caption, const QString& text)

@@ -1,18 +1,18 @@
-# Helpers for the integration tests (tests/integration/test_*.sh), which
-# source this file and then call `ensure_desktop "$@"` first thing.
+# shellcheck shell=bash
+# Helpers for the integration tests (tests/integration/test_*.sh), which source this file and
+# then call `on_desktop` first thing. ctest runs each on a private desktop
+# (scripts/with-desktop.sh) and provides APP (the program under test), ARTIFACTS (where
+# screenshots go) and SRC (the source root). Exit status of a test: 0 passed, 1 failed, 77
+# skipped. Scripts that are not tests (scripts/soak.sh) call `ensure_desktop "$@"` instead,
+# which first starts a desktop of their own when they are not on one.
 #
-# ctest provides APP (the program under test), ARTIFACTS (where screenshots
-# go) and SRC (the source root). Exit status of a test: 0 passed, 1 failed,
-# 77 skipped.
+# Written to work under `set -euo pipefail`: helpers that can fail on purpose (waits, lookups)
+# return non-zero only where the caller is meant to test it. Helpers that print a result signal
+# failure through their exit status, so `x=$(helper ...)` ends a `set -e` test with that status.
 #
-# Written to work under `set -euo pipefail`: helpers that can fail on purpose
-# (waits, lookups) return non-zero only where the caller is meant to test it.
-# Helpers that print a result signal failure through their exit status, so
-# `x=$(helper ...)` ends a `set -e` test with that status (1, or 77 to skip).
-#
-# `check` takes its condition as a string and evaluates it later, so in tests
-# the linter's SC2016 (no expansion in single quotes) and SC2034 (variable
-# only used in such a condition) are expected; disable them per file.
+# `check` takes its condition as a string and evaluates it later, so in tests the linter's
+# SC2016 (no expansion in single quotes) and SC2034 (variable only used in such a condition)
+# are expected; disable them per file.
 
 # Variables here are set for the tests that source this file.
 # shellcheck disable=SC2034
@@ -20,9 +20,12 @@
 : "${SRC:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 : "${ARTIFACTS:=${TMPDIR:-/tmp}/mirebo-artifacts}"
 : "${APP:=}"
+. "$SRC/scripts/lib.sh"
 
-# The main window's title.
+# The main window's title, and its size (an error box has the same title): the designed 312x247
+# tab control under the menu bar, 18 px high in the tests' font.
 APP_TITLE='ミレボ'
+MAIN_SIZE="312x265"
 APP_PID=""
 APP_WIN=""
 TEST_NAME=$(basename "$0" .sh)
@@ -30,30 +33,14 @@ TEST_TMP=""
 _AT_EXIT=()
 
 say() { echo "$TEST_NAME: $*" >&2; }
+fail() { echo "FAIL: $TEST_NAME: $*" >&2; exit 1; }
+skip() { echo "SKIP: $TEST_NAME: $*" >&2; exit 77; }
+pass() { echo "PASS: $TEST_NAME"; exit 0; }
 
-fail() {
-    echo "FAIL: $TEST_NAME: $*" >&2
-    exit 1
-}
-
-skip() {
-    echo "SKIP: $TEST_NAME: $*" >&2
-    exit 77
-}
-
-pass() {
-    echo "PASS: $TEST_NAME"
-    exit 0
-}
-
-# check COND MSG: COND is evaluated as shell code; the test fails unless it
-# holds.
+# check COND MSG: COND is evaluated as shell code; the test fails unless it holds.
 check() {
-    if eval "$1"; then
-        echo "ok: $2"
-    else
-        fail "$2 (not true: $1)"
-    fi
+    eval "$1" || fail "$2 (not true: $1)"
+    echo "ok: $2"
 }
 
 # Skips the test when one of the given tools is missing.
@@ -71,76 +58,70 @@ _lib_exit() {
     local rc=$? i
     set +e
     for ((i = ${#_AT_EXIT[@]} - 1; i >= 0; i--)); do eval "${_AT_EXIT[i]}"; done
-    if [ -n "$APP_PID" ] && is_alive "$APP_PID"; then
-        kill -TERM "$APP_PID" 2>/dev/null
-        wait_gone "$APP_PID" 3 || kill -KILL "$APP_PID" 2>/dev/null
-    fi
-    [ -n "$TEST_TMP" ] && rm -rf -- "$TEST_TMP"
+    [ -z "$APP_PID" ] || end_pids 3 "$APP_PID"
+    [ -z "$TEST_TMP" ] || rm -rf -- "$TEST_TMP"
     exit "$rc"
 }
 
-# Re-runs the calling test on a private desktop unless it already is on one.
-# Options for scripts/with-desktop.sh (--no-wm, --no-tray) can be put in
-# DESKTOP_OPTS before the call.
-ensure_desktop() {
-    if [ "${MIREBO_DESKTOP:-}" != 1 ] || [ -z "${DISPLAY:-}" ] \
-        || [ "${MIREBO_DESKTOP_DISPLAY:-}" != "$DISPLAY" ]; then
-        [ -x "$SRC/scripts/with-desktop.sh" ] || fail "$SRC/scripts/with-desktop.sh not found (is SRC right?)"
-        # shellcheck disable=SC2086
-        exec "$SRC/scripts/with-desktop.sh" ${DESKTOP_OPTS:-} -- bash "$0" "$@"
-    fi
-    require xdotool xprop xwininfo import convert
-    # Titles and labels are Japanese: tools such as xprop print them as text
-    # only in a UTF-8 locale.
+# A scratch directory (TEST_TMP) and settings of the test's own, removed at the end, however
+# the test ends.
+test_setup() {
+    # Titles and labels are Japanese: tools such as xprop print them as text only in a UTF-8
+    # locale.
     [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
     mkdir -p "$ARTIFACTS"
     TEST_TMP=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-test.XXXXXX")
-    # The program keeps its settings under XDG_CONFIG_HOME: every test starts
-    # from none and leaves the developer's own alone.
-    export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" \
-        XDG_DATA_HOME="$TEST_TMP/data"
+    # The program keeps its settings under XDG_CONFIG_HOME: every test starts from none and
+    # leaves the developer's own alone.
+    export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
     mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
     trap _lib_exit EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
 }
 
-# True while PID runs (a zombie counts as gone).
-is_alive() {
-    local st
-    st=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $st != Z* ]]
+# The test runs on a private desktop (scripts/with-desktop.sh), or is skipped.
+on_desktop() {
+    { [ "${MIREBO_DESKTOP:-}" = 1 ] && [ -n "${DISPLAY:-}" ] && [ "${MIREBO_DESKTOP_DISPLAY:-}" = "$DISPLAY" ]; } \
+        || skip "not on a private desktop: run it with ctest, or through scripts/with-desktop.sh"
+    require xdotool xprop xwininfo import convert
+    test_setup
 }
 
-# wait_until SECS CMD...: polls CMD every 0.1 s for at most SECS seconds.
-wait_until() {
-    local secs=$1 i
-    shift
-    for ((i = 0; i < secs * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
-
-_gone() { ! is_alive "$1"; }
-
-# wait_gone PID SECS: returns 0 once PID has ended, 1 if it still runs after
-# SECS seconds.
-wait_gone() { wait_until "$2" _gone "$1"; }
-
-# find_window PID TITLE: prints the first mapped window of PID whose title is
-# exactly TITLE (a regular expression, anchored here). Empty PID: any process.
-find_window() {
-    local pid=$1 title=$2 ids clients w
-    if [ -n "$pid" ]; then
-        ids=$(xdotool search --all --onlyvisible --pid "$pid" --name "^${title}\$" 2>/dev/null || true)
-    else
-        ids=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null || true)
+# Re-runs the calling script on a private desktop unless it already is on one. Options for
+# scripts/with-desktop.sh can be put in DESKTOP_OPTS before the call.
+ensure_desktop() {
+    if [ "${MIREBO_DESKTOP:-}" != 1 ] || [ "${MIREBO_DESKTOP_DISPLAY:-}" != "${DISPLAY:-}" ]; then
+        # shellcheck disable=SC2086
+        exec "$SRC/scripts/with-desktop.sh" ${DESKTOP_OPTS:-} -- bash "$0" "$@"
     fi
+    on_desktop
+}
+
+# xtool: the X questions no stock tool answers (tests/tools/xtool.cpp).
+xtool() { "${MIREBO_XTOOL:?the desktop gives MIREBO_XTOOL}" "$@"; }
+
+# app_windows: the program's mapped top-level windows, "0xID WxH TITLE" a line.
+app_windows() { xtool --windows-of "$APP_PID" 2>/dev/null || true; }
+
+# sized_main_window [SECS]: prints the program's main window, told from an error box by its
+# size, waiting up to SECS (5) seconds; returns 1 if none is mapped.
+_sized_main() { _WIN=$(app_windows | grep -x "0x[0-9a-f]* $MAIN_SIZE $APP_TITLE" | head -n 1 | cut -d' ' -f1); [ -n "$_WIN" ]; }
+sized_main_window() { wait_until "${1:-5}" _sized_main && echo "$_WIN"; }
+
+# error_boxes: the program's mapped top-level windows other than its main window, as app_windows
+# prints them: an error box, or whatever else it should not have opened.
+error_boxes() { app_windows | grep -vx "0x[0-9a-f]* $MAIN_SIZE $APP_TITLE" || true; }
+
+# find_window PID TITLE: prints the first mapped window of PID whose title is exactly TITLE (a
+# regular expression, anchored here). Empty PID: any process.
+find_window() {
+    local ids clients w
+    ids=$(xdotool search --all --onlyvisible ${1:+--pid "$1"} --name "^${2}\$" 2>/dev/null || true)
     # Under a window manager only its clients count: a docked tray icon may carry the same title.
     clients=$(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*' || true)
     for w in $ids; do
-        if [ -z "$clients" ] || printf '%s\n' "$clients" | grep -qix "$(printf '0x%x' "$w")"; then
+        if [ -z "$clients" ] || grep -qix "$(printf '0x%x' "$w")" <<<"$clients"; then
             echo "$w"
             return 0
         fi
@@ -152,26 +133,27 @@ _found_window() {
     [ -n "$_WIN" ]
 }
 
-# wait_window PID TITLE SECS: like find_window, waiting up to SECS seconds for
-# the window to be mapped; returns 1 if it never is.
+# wait_window PID TITLE SECS: like find_window, waiting up to SECS seconds for the window to be
+# mapped; returns 1 if it never is.
 wait_window() {
     _WIN=""
     wait_until "$3" _found_window "$1" "$2" || return 1
     echo "$_WIN"
 }
 
-# start_app [ARGS...]: starts the program in the background and waits until
-# its main window is mapped. Sets APP_PID and APP_WIN.
+# main_window: prints the program's main window (it gets a new id when its stacking changes),
+# waiting up to 5 s.
+main_window() { wait_window "$APP_PID" "$APP_TITLE" 5; }
+
+# start_app [ARGS...]: starts the program in the background and waits until its main window is
+# mapped. Sets APP_PID and APP_WIN.
 start_app() {
     [ -n "$APP" ] || fail "APP is not set"
     "$APP" "$@" &
     APP_PID=$!
-    _WIN=""
-    if ! wait_until 20 _found_window "$APP_PID" "$APP_TITLE"; then
-        is_alive "$APP_PID" || fail "$APP exited before showing a window titled $APP_TITLE"
-        fail "no window titled $APP_TITLE from $APP (pid $APP_PID) within 20 s"
-    fi
-    APP_WIN=$_WIN
+    APP_WIN=$(wait_window "$APP_PID" "$APP_TITLE" 20) && return 0
+    is_alive "$APP_PID" || fail "$APP exited before showing a window titled $APP_TITLE"
+    fail "no window titled $APP_TITLE from $APP (pid $APP_PID) within 20 s"
 }
 
 # stop_app [SECS]: asks the program to end (TERM) and waits for it.
@@ -184,27 +166,45 @@ stop_app() {
     APP_WIN=""
 }
 
-# win_geometry WIN: prints "W H", the size of the client area.
-win_geometry() {
-    xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w, h }'
+# wait_exit SECS: waits for the program to end by itself; fails unless it does so with status 0.
+wait_exit() {
+    wait_gone "$APP_PID" "$1" || fail "the program still runs after ${1} s"
+    local status=0
+    wait "$APP_PID" 2>/dev/null || status=$?
+    APP_PID=""
+    check "[ $status -eq 0 ]" "the program ended with status 0 (got $status)"
 }
 
-# win_position WIN: prints "X Y", the client area's top left on the screen.
+# win_geometry WIN: prints "W H", the size of the client area; win_position WIN: "X Y", its top
+# left on the screen.
+win_geometry() { xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w, h }'; }
 win_position() {
     xwininfo -id "$1" | awk '/Absolute upper-left X:/ { x = $4 } /Absolute upper-left Y:/ { y = $4 } END { print x, y }'
 }
 
-# net_wm_state WIN: prints the window's _NET_WM_STATE atoms, one a line
-# (nothing when the property is absent).
-net_wm_state() {
-    { xprop -id "$1" _NET_WM_STATE 2>/dev/null || true; } | sed -n 's/^_NET_WM_STATE(ATOM) = //p' | sed 's/, */\n/g'
+# has_wm_state WIN ATOM: true if ATOM (e.g. _NET_WM_STATE_ABOVE) is in the window's _NET_WM_STATE.
+has_wm_state() {
+    { xprop -id "$1" _NET_WM_STATE 2>/dev/null || true; } | sed -n 's/^_NET_WM_STATE(ATOM) = //p' \
+        | sed 's/, */\n/g' | grep -qx "$2"
 }
 
-# has_wm_state WIN ATOM: true if ATOM (e.g. _NET_WM_STATE_ABOVE) is set.
-has_wm_state() { net_wm_state "$1" | grep -qx "$2"; }
+# window_title WIN: prints the title as UTF-8: _NET_WM_NAME, else WM_NAME, which xprop decodes
+# from whatever encoding it has (xterm, for one, stores COMPOUND_TEXT there, which `xdotool
+# getwindowname` prints undecoded).
+window_title() {
+    local line
+    line=$(xprop -id "$1" _NET_WM_NAME 2>/dev/null | grep ' = "' || true)
+    [ -n "$line" ] || line=$(xprop -id "$1" WM_NAME 2>/dev/null | grep ' = "' || true)
+    [ -n "$line" ] || return 0
+    line=${line#*= \"}
+    printf '%s\n' "${line%\"}" | sed 's/\\\(["\\]\)/\1/g'
+}
 
-# screenshot NAME [WIN]: saves the window (default: the whole screen) as
-# $ARTIFACTS/NAME.png and prints that path.
+# window_pid WIN: prints the window's _NET_WM_PID (empty if it has none).
+window_pid() { { xprop -id "$1" _NET_WM_PID 2>/dev/null || true; } | sed -n 's/^_NET_WM_PID(CARDINAL) = //p'; }
+
+# screenshot NAME [WIN]: saves the window (default: the whole screen) as $ARTIFACTS/NAME.png and
+# prints that path.
 screenshot() {
     local out="$ARTIFACTS/$1.png"
     mkdir -p "$ARTIFACTS"
@@ -212,8 +212,8 @@ screenshot() {
     echo "$out"
 }
 
-# pixel FILE X Y: prints the colour at X,Y as RRGGBB (upper case), or "none"
-# where the picture is fully transparent.
+# pixel FILE X Y: prints the colour at X,Y as RRGGBB (upper case), or "none" where the picture
+# is fully transparent.
 pixel() {
     local txt hex
     txt=$(convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- 2>/dev/null) || { echo "?"; return 1; }
@@ -225,57 +225,13 @@ pixel() {
     esac
 }
 
-# selection_owner NAME: prints the window owning the X selection NAME (e.g.
-# _NET_SYSTEM_TRAY_S0) as 0x..., or 0x0 when nobody owns it. No installed
-# tool asks the server that, so a few lines of Xlib are built once per test
-# with the compiler and headers the program's own build needs.
-selection_owner() {
-    local tool="$TEST_TMP/selection-owner" cc
-    if [ ! -x "$tool" ]; then
-        cc=$(command -v cc || command -v gcc || command -v c++) || skip "no C compiler for selection_owner"
-        "$cc" -x c -o "$tool" - -lX11 <<'EOF' || skip "cannot build the selection_owner helper (libx11-dev?)"
-#include <X11/Xlib.h>
-#include <stdio.h>
-int main(int argc, char **argv)
-{
-    Display *dpy = XOpenDisplay(NULL);
-    if (argc != 2 || dpy == NULL)
-        return 2;
-    printf("0x%lx\n", (unsigned long)XGetSelectionOwner(dpy, XInternAtom(dpy, argv[1], False)));
-    XCloseDisplay(dpy);
-    return 0;
-}
-EOF
-    fi
-    "$tool" "$1"
-}
-
-# window_title WIN: prints the title as UTF-8: _NET_WM_NAME, else WM_NAME,
-# which xprop decodes from whatever encoding it has (xterm, for one, stores
-# COMPOUND_TEXT there, which `xdotool getwindowname` prints undecoded).
-window_title() {
-    local line
-    line=$(xprop -id "$1" _NET_WM_NAME 2>/dev/null | grep ' = "' || true)
-    [ -n "$line" ] || line=$(xprop -id "$1" WM_NAME 2>/dev/null | grep ' = "' || true)
-    [ -n "$line" ] || return 0
-    line=${line#*= \"}
-    line=${line%\"}
-    printf '%s\n' "$line" | sed 's/\\\(["\\]\)/\1/g'
-}
-
-# window_pid WIN: prints the window's _NET_WM_PID (empty if it has none).
-window_pid() {
-    { xprop -id "$1" _NET_WM_PID 2>/dev/null || true; } | sed -n 's/^_NET_WM_PID(CARDINAL) = //p'
-}
-
-# ---- the program's own window ------------------------------------------------
+# ---- the program's own window ---------------------------------------------------------------
 
 # Where the two charts sit inside the main window's client area (x y w h).
 CPU_CHART="3 44 302 48"
 MEMORY_CHART="3 96 302 48"
 
-# count_colour FILE "X Y W H" RRGGBB: prints how many pixels of that colour the
-# region holds.
+# count_colour FILE "X Y W H" RRGGBB: prints how many pixels of that colour the region holds.
 count_colour() {
     local x y w h
     read -r x y w h <<<"$2"
@@ -283,32 +239,20 @@ count_colour() {
         -format '%[fx:round(mean*w*h)]' info: 2>/dev/null || echo 0
 }
 
-# main_window: prints the program's main window (it gets a new id when its
-# stacking changes), waiting up to 5 s.
-main_window() {
-    _WIN=""
-    wait_until 5 _found_window "$APP_PID" "$APP_TITLE" || return 1
-    echo "$_WIN"
-}
-
-# keys WIN KEY...: focuses the window and types the keys one at a time.
+# keys WIN KEY...: gives the window the focus (through the window manager, when there is one)
+# and types the keys one at a time.
 keys() {
-    local win=$1
+    local win=$1 k
     shift
-    xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
+    if [ "${MIREBO_WM:-}" = none ]; then
+        timeout 5 xdotool windowfocus --sync "$win" || fail "window $win did not get the focus"
+    else
+        xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
+    fi
     for k in "$@"; do
         xdotool key --clearmodifiers "$k"
         sleep 0.3
     done
-}
-
-# wait_exit SECS: waits for the program to end by itself; fails if it does not.
-wait_exit() {
-    wait_gone "$APP_PID" "$1" || fail "the program still runs after ${1} s"
-    local status=0
-    wait "$APP_PID" 2>/dev/null || status=$?
-    APP_PID=""
-    check "[ $status -eq 0 ]" "the program ended with status 0 (got $status)"
 }
 
 _viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
@@ -324,10 +268,10 @@ restore() {
     sleep 0.3
 }
 
-# tray_icon_window: prints the program's icon window docked in the tray (the
-# mapped window of the program that lies in the panel at the top), if any.
+# tray_icon_window: prints the program's icon window docked in the tray (the mapped window of
+# the program that lies in the panel at the top), if any.
 tray_icon_window() {
-    local w x y
+    local w x y ww wh
     for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
         read -r x y < <(win_position "$w")
         read -r ww wh < <(win_geometry "$w")
@@ -341,16 +285,17 @@ tray_icon_window() {
 _tray_docked() { [ -n "$(tray_icon_window)" ]; }
 _tray_gone() { [ -z "$(tray_icon_window)" ]; }
 
-# popup_at X Y: true when a mapped override-redirect window of the program (a
-# pop-up menu) was opened at X,Y: its top-left corner there, or, where the
-# screen's edge leaves no room, moved left just enough to fit.
+# popup_at [X Y]: true when a mapped override-redirect window of the program (a pop-up menu) is
+# open; with X Y, one opened there: its top-left corner there, or, where the screen's edge
+# leaves no room, moved left just enough to fit.
 popup_at() {
     local w px py pw ph
     for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
         xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
         read -r px py < <(win_position "$w")
         read -r pw ph < <(win_geometry "$w")
-        [ "$pw" -gt 30 ] || continue
+        { [ -n "$pw" ] && [ "$pw" -gt 32 ]; } || continue
+        [ $# -eq 2 ] || return 0
         if [ "$py" = "$2" ] && { [ "$px" = "$1" ] || [ $((px + pw)) -ge 1020 ]; } && [ "$px" -le "$1" ]; then
             return 0
         fi

@@ -11,7 +11,7 @@ set -euo pipefail
 # ours nothing may find that one: not the program, not the reader, not the
 # daemons our private session bus starts (they get its environment).
 unset AT_SPI_BUS_ADDRESS
-ensure_desktop "$@"
+on_desktop
 
 # Debian's own interpreter: the bindings (python3-gi, gir1.2-atspi-2.0) are
 # installed for it, not for whatever python3 comes first on PATH.
@@ -24,8 +24,8 @@ require dbus-send
 
 # ---- the accessibility bus -----------------------------------------------------
 # It belongs to the session: org.a11y.Bus on the session bus (at-spi2-core)
-# starts it on the first request for its address. Started here, it is ended
-# here too; with-desktop.sh would catch it anyway, as part of our session.
+# starts it on the first request for its address. It ends with the desktop,
+# as part of our session.
 bus_call() {
     # bus_call ADDRESS_OPTION DEST PATH METHOD ARGS...: prints the reply's value.
     local where=$1
@@ -45,30 +45,6 @@ say "accessibility bus: $A11Y_ADDRESS"
 # the address in AT_SPI_BUS_ADDRESS keeps its tree to itself); the reader is
 # told where it is.
 read_tree() { AT_SPI_BUS_ADDRESS="$A11Y_ADDRESS" "$PY" "$DUMP" --pid "$APP_PID" --title "$APP_TITLE" "$@"; }
-LAUNCHER_PID=""
-if [ "$owned" != true ]; then
-    LAUNCHER_PID=$(bus_call --session org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.a11y.Bus) || LAUNCHER_PID=""
-fi
-say "bus launcher: ${LAUNCHER_PID:-not ours}"
-
-# Ends what our request started: the bus launcher takes its bus daemon with
-# it, and the registry daemon (started on that bus by the first program that
-# registered) leaves when its bus goes.
-end_a11y_bus() {
-    local pid registry
-    [ -n "$LAUNCHER_PID" ] || return 0
-    registry=$(bus_call --bus="$A11Y_ADDRESS" org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.a11y.atspi.Registry) || registry=""
-    say "ending the accessibility bus: launcher $LAUNCHER_PID, registry ${registry:-gone}"
-    for pid in $LAUNCHER_PID $registry; do
-        is_alive "$pid" && kill -TERM "$pid" 2>/dev/null
-    done
-    for pid in $LAUNCHER_PID $registry; do
-        wait_gone "$pid" 3 || { say "accessibility daemon $pid ignored TERM"; kill -KILL "$pid" 2>/dev/null; }
-    done
-}
-at_exit end_a11y_bus
 
 # ---- the program, with its accessibility tree exported ---------------------------
 # Qt exports the tree once a screen reader says it runs (org.a11y.Status on the

@@ -5,7 +5,7 @@
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 
 # Everything left of the newest columns: what only history can have drawn there.
 CPU_HISTORY="3 44 290 48"

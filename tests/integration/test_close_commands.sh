@@ -4,7 +4,7 @@
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 
 # File menu, "ソラトキの終了(&X)".
 start_app

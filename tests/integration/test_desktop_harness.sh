@@ -6,7 +6,7 @@
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 require xterm identify iconv
 
 check '[ "$QT_QPA_PLATFORM" = xcb ]' "Qt programs use X"
@@ -14,7 +14,7 @@ check '[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]' "a private session bus is up"
 check '[ -d "$XDG_RUNTIME_DIR" ] && [ "$(stat -c %a "$XDG_RUNTIME_DIR")" = 700 ]' "XDG_RUNTIME_DIR is private"
 check 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' "a window manager runs"
 
-owner=$(selection_owner _NET_SYSTEM_TRAY_S0)
+owner=$(xtool --selection-owner _NET_SYSTEM_TRAY_S0)
 check '[ "$owner" != 0x0 ]' "the system tray selection has an owner ($owner)"
 owner_pid=$(window_pid "$owner")
 check '[ -n "$owner_pid" ] && [ "$(ps -o comm= -p "$owner_pid")" = trayer ]' "trayer owns the system tray"

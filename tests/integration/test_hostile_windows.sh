@@ -5,25 +5,21 @@
 # and go (and change their titles) faster than the list can be read. Afterwards it still
 # closes normally.
 #
-# The windows come from tests/tools/hostile_windows, built next to the program
-# (make hostile_windows); the test is skipped without it.
+# The windows come from tests/tools/xtool.
 # Helpers called through check and wait_until look unreachable to the linter.
 # shellcheck disable=SC2016,SC2034,SC2317,SC2119
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 
-HOSTILE=${HOSTILE_WINDOWS:-$(dirname "$APP")/tests/tools/hostile_windows}
-[ -x "$HOSTILE" ] || skip "$HOSTILE is not built (make hostile_windows)"
-
-# hostile MODE...: starts hostile_windows and waits until its windows are up; sets HW_PID.
+# hostile MODE...: starts xtool and waits until its windows are up; sets HW_PID.
 HW_PID=""
 hostile() {
     local out="$TEST_TMP/hostile$1.out"
-    "$HOSTILE" "$@" >"$out" 2>&1 &
+    "$MIREBO_XTOOL" "$@" >"$out" 2>&1 &
     HW_PID=$!
     at_exit "kill $HW_PID 2>/dev/null"
-    wait_until 20 grep -qx ready "$out" || fail "hostile_windows $* did not get ready: $(cat "$out")"
+    wait_until 20 grep -qx ready "$out" || fail "xtool $* did not get ready: $(cat "$out")"
 }
 # end_hostile: ends it; its windows go with its connection.
 end_hostile() {
@@ -38,34 +34,11 @@ client_count() { xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*
 _clients_at_least() { [ "$(client_count)" -ge "$1" ]; }
 _clients_at_most() { [ "$(client_count)" -le "$1" ]; }
 
-# program_windows: prints the program's mapped top-level windows, "0xID WxH TITLE" a line.
-# Asked of hostile_windows, which reads the window manager's client list in one go: a walk of
-# the whole window tree (xdotool search) takes seconds among a thousand windows and fails
-# whenever one of them vanishes during it, as they keep doing under churn.
-program_windows() { "$HOSTILE" --windows-of "$APP_PID" 2>/dev/null || true; }
-
-# the_main_window: prints the program's main window, if it has one mapped (told from an error
-# box, which has the same title, by its size).
-the_main_window() {
-    program_windows | awk -v title="$APP_TITLE" '$0 == $1 " 320x293 " title { print $1; exit }'
-}
-_has_main_window() {
-    _WIN=$(the_main_window)
-    [ -n "$_WIN" ]
-}
-main_window_now() {
-    wait_until 5 _has_main_window || fail "the program has no main window"
-    echo "$_WIN"
-}
-
-# error_boxes: prints the program's other mapped windows (pop-ups aside): an error box, or
-# whatever else it should not have opened.
-error_boxes() { program_windows | grep -vxF "$(the_main_window) 320x293 $APP_TITLE" || true; }
+main_window_now() { sized_main_window || fail "the program has no main window"; }
 
 _above_is() {
     local w
-    w=$(the_main_window)
-    [ -n "$w" ] || return 1
+    w=$(sized_main_window 0) || return 1
     if [ "$1" = on ]; then
         has_wm_state "$w" _NET_WM_STATE_ABOVE
     elif has_wm_state "$w" _NET_WM_STATE_ABOVE; then

@@ -15,8 +15,7 @@ require cmake cpack dpkg-deb desktop-file-validate appstreamcli identify convert
 { [ -n "$APP" ] && [ -x "$APP" ]; } || fail "APP is not set to the program (got '$APP')"
 BUILD=$(cd "$(dirname "$APP")" && pwd)
 [ -f "$BUILD/CPackConfig.cmake" ] || skip "$BUILD has no CPack configuration"
-TEST_TMP=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-test.XXXXXX")
-trap _lib_exit EXIT
+test_setup
 
 VERSION=$(sed -n 's/^project(mirebo VERSION \([0-9.]*\).*/\1/p' "$SRC/CMakeLists.txt")
 APP_ID=io.github.mirebo.mirebo

@@ -5,7 +5,7 @@
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 require xterm
 
 start_app

@@ -3,9 +3,8 @@
 # still closes normally; a tray host started later gets the icon.
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
-DESKTOP_OPTS=--no-tray
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 require trayer
 
 start_app

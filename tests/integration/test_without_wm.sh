@@ -3,36 +3,11 @@
 # root's children as windows open and close (100 ms ticks), and closes normally from its menu.
 # shellcheck disable=SC2016,SC2034,SC2119
 set -euo pipefail
-DESKTOP_OPTS=--no-wm
 . "$(dirname "$0")/lib.sh"
-ensure_desktop "$@"
+on_desktop
 require xterm
 
 check '[ -z "$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep "window id")" ]' "no window manager runs"
-
-# the_main_window: the program's window of 320x293 (a docked tray icon has the same title).
-# A search of the window tree fails now and then while windows come and go, so it is retried.
-the_main_window() {
-    local i w
-    for ((i = 0; i < 20; i++)); do
-        for w in $(xdotool search --all --onlyvisible --pid "$APP_PID" --name "^${APP_TITLE}\$" 2>/dev/null || true); do
-            [ "$(win_geometry "$w" 2>/dev/null)" = "320 293" ] && { echo "$w"; return 0; }
-        done
-        sleep 0.1
-    done
-    return 1
-}
-
-# keys_no_wm WIN KEY...: there is nobody to activate a window: it gets the focus directly.
-keys_no_wm() {
-    local win=$1 k
-    shift
-    timeout 5 xdotool windowfocus --sync "$win" || fail "window $win did not get the focus"
-    for k in "$@"; do
-        xdotool key --clearmodifiers "$k"
-        sleep 0.3
-    done
-}
 
 # list_rows SHOT: how many rows the list shows, from the height the fixed (name) column's
 # colour takes below its heading; each row is 13 pixels high.
@@ -44,11 +19,11 @@ list_rows() {
 }
 
 start_app
-win=$(the_main_window) || fail "the program shows no 320x293 window"
+win=$(sized_main_window) || fail "the program shows no $MAIN_SIZE window"
 check '[ "$(xwininfo -id "$win" | grep -c "Map State: IsViewable")" = 1 ]' "its window is shown"
 read -r x y < <(win_position "$win")
-check '[ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + 320)) -le 1024 ] && [ $((y + 293)) -le 768 ]' "on the screen ($x,$y)"
-keys_no_wm "$win" alt+v u h      # the list is rebuilt every 100 ms
+check '[ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + ${MAIN_SIZE%x*})) -le 1024 ] && [ $((y + ${MAIN_SIZE#*x})) -le 768 ]' "on the screen ($x,$y)"
+keys "$win" alt+v u h      # the list is rebuilt every 100 ms
 xdotool mousemove $((x + 40)) $((y + 32)) click 1
 sleep 1
 shot=$(screenshot without_wm_list_before "$win")
@@ -82,6 +57,6 @@ sleep 1.5
 check 'is_alive "$APP_PID"' "the program runs on after terminals came and went"
 check '[ "$(list_rows "$(screenshot without_wm_list_after "$win")")" -eq "$before" ]' "the list is back to $before rows"
 
-keys_no_wm "$win" alt+f x
+keys "$win" alt+f x
 wait_exit 5
 pass

@@ -40,7 +40,11 @@ TEST(LinuxPlatform, TimerStartsOrIsRefused)
     EXPECT_EQ(timer.interval(), 100);
     EXPECT_TRUE(platform.startTimer(timer, 1000));
     EXPECT_EQ(timer.interval(), 1000);
+    EXPECT_TRUE(timer.isActive());
     timer.stop();
+    // An interval the event loop cannot run is refused, and leaves no timer running.
+    EXPECT_FALSE(platform.startTimer(timer, -1));
+    EXPECT_FALSE(timer.isActive());
 }
 
 TEST(LinuxPlatform, FiguresComeThrough)
@@ -56,11 +60,4 @@ TEST(LinuxPlatform, FiguresComeThrough)
               kErrorSuccess);
     EXPECT_GE(load, 0);
     platform.regCloseKey(key);
-}
-
-TEST(LinuxPlatform, EmptyRunTextDoesNothing)
-{
-    LinuxPlatform platform;
-    platform.shellOpen(QString());
-    platform.shellOpen(QStringLiteral("no-such-program-anywhere-xyz"));
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPixmap>
+#include <QSystemTrayIcon>
 
 #include <cstring>
 
@@ -30,6 +32,12 @@ TrayData record(Receiver& receiver, std::uint32_t id, const char* tip)
     data.icon = QIcon(pixmap);
     std::strncpy(data.tip, tip, sizeof data.tip - 1);
     return data;
+}
+
+// The icons standing now: each is a child of the application.
+QList<QSystemTrayIcon*> ourIcons()
+{
+    return QCoreApplication::instance()->findChildren<QSystemTrayIcon*>(Qt::FindDirectChildrenOnly);
 }
 
 }  // namespace
@@ -69,7 +77,11 @@ TEST(Tray, TipWithoutNulIsBounded)
     TrayIcons tray;
     TrayData data = record(receiver, 1, "");
     std::memset(data.tip, 'a', sizeof data.tip);
-    EXPECT_TRUE(tray.apply(TrayOp::Add, data));
+    ASSERT_TRUE(tray.apply(TrayOp::Add, data));
+    const QList<QSystemTrayIcon*> icons = ourIcons();
+    ASSERT_EQ(icons.size(), 1);
+    EXPECT_EQ(icons[0]->toolTip(), QString(qsizetype(sizeof data.tip), u'a'));
+    EXPECT_TRUE(tray.apply(TrayOp::Delete, data));
 }
 
 TEST(Tray, IconsLeftAtTheEndAreRemoved)
@@ -78,6 +90,8 @@ TEST(Tray, IconsLeftAtTheEndAreRemoved)
     auto tray = std::make_unique<TrayIcons>();
     EXPECT_TRUE(tray->apply(TrayOp::Add, record(receiver, 1, "a")));
     EXPECT_TRUE(tray->apply(TrayOp::Add, record(receiver, 2, "b")));
+    EXPECT_EQ(ourIcons().size(), 2);
     tray.reset();
+    EXPECT_TRUE(ourIcons().isEmpty());
     EXPECT_EQ(receiver.messages, 0);
 }

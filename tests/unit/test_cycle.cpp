@@ -1,5 +1,7 @@
 #include <QtTest/qtestspontaneevent.h>
 
+#include <cstring>
+
 #include "fixture.h"
 
 using platform::FakePlatform;
@@ -90,10 +92,18 @@ TEST_F(MainWindowTest, ShowReadsTheDataKeyOnceAndStartsTheCount)
 TEST_F(MainWindowTest, EachShowMakesANewStatisticsSource)
 {
     Show();
-    TStatReg* first = form->StatReg();
-    ASSERT_NE(first, nullptr);
+    // A tick that failed half-way leaves its key open in the old source. A new source opens the
+    // data key from the root; the old one would look for it below the open key, miss it, and
+    // read the start key's sample instead.
+    ASSERT_TRUE(form->StatReg()->OpenKey("PerfStats\\StartStat"));
+    std::string bytes(4, '\0');
+    const std::int32_t data = 64;
+    std::memcpy(bytes.data(), &data, 4);
+    fake.keys["PerfStats\\StatData"]["KERNEL\\CPUUsage"].bytes = bytes;
     form->FormShow();
-    EXPECT_NE(form->StatReg(), nullptr);
+    EXPECT_EQ(Text("lblData"), QStringLiteral("64"));
+    ASSERT_NE(form->StatReg(), nullptr);
+    EXPECT_EQ(form->StatReg()->CurrentKey(), 0u);
     EXPECT_EQ(fake.openKeys(), 0u);
 }
 

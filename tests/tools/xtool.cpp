@@ -1,29 +1,33 @@
-// hostile_windows: stages the top-level windows a window list has to survive, and keeps them
-// up until it is killed (or its X server goes away).
+// xtool: the X questions the tests and the desktop harness ask, and the top-level windows a
+// window list has to survive, kept up until it is killed (or its X server goes away).
 //
-//   hostile_windows --count N    N mapped windows titled "窓 1" .. "窓 N"
-//   hostile_windows --huge       titles of 100 KB: _NET_WM_NAME, WM_NAME as STRING and as
-//                                COMPOUND_TEXT, each cut by a fetch of the start inside a
-//                                character
-//   hostile_windows --invalid    ill-formed UTF-8, control characters, right-to-left text, a
-//                                zero-width joiner, names of the wrong type or format (each
-//                                from a process of its own, so that each has a row in a list
-//                                of processes) and odd _NET_WM_PID values
-//   hostile_windows --churn      retitles a window every 20 ms and creates a window and
-//                                destroys an older one every 10 ms, so that windows vanish
-//                                between a list request and the property reads that follow it
+//   xtool --count N    N mapped windows titled "窓 1" .. "窓 N"
+//   xtool --huge       titles of 100 KB: _NET_WM_NAME, WM_NAME as STRING and as COMPOUND_TEXT,
+//                      each cut by a fetch of the start inside a character
+//   xtool --invalid    ill-formed UTF-8, control characters, right-to-left text, a zero-width
+//                      joiner, names of the wrong type or format (each from a process of its
+//                      own, so that each has a row in a list of processes) and odd _NET_WM_PID
+//                      values
+//   xtool --churn      retitles a window every 20 ms and creates a window and destroys an older
+//                      one every 10 ms, so that windows vanish between a list request and the
+//                      property reads that follow it
 //
 // Some windows carry _NET_WM_PID and some do not, so both ways of finding the owner are used.
 // Once everything is set up (the server has processed every request) it prints "ready" on
 // stdout. Exit status: 1 when the X connection cannot be opened or breaks, 2 on a usage error.
 //
-//   hostile_windows --windows-of PID
+//   xtool --windows-of PID
 //
 // prints the mapped top-level windows whose _NET_WM_PID is PID, one "0xID WIDTHxHEIGHT TITLE"
 // a line, and exits: the window manager's clients (the root's children without one), every
 // question sent before the first answer is read. Unlike a walk of the whole window tree
 // (xdotool search) it takes a few milliseconds among a thousand windows, and it does not fail
 // when windows vanish while it looks.
+//
+//   xtool --selection-owner NAME
+//
+// prints the window owning the selection NAME (e.g. _NET_SYSTEM_TRAY_S0) as 0x..., or 0x0 when
+// nobody owns it: no stock X tool asks the server that.
 //
 // Plain xcb, so that it depends on nothing the program under test uses.
 
@@ -56,7 +60,7 @@ Atoms atoms{};
 
 [[noreturn]] void die(const char* why)
 {
-    std::fprintf(stderr, "hostile_windows: %s\n", why);
+    std::fprintf(stderr, "xtool: %s\n", why);
     std::exit(1);
 }
 
@@ -465,10 +469,20 @@ int windowsOf(std::uint32_t pid)
     return xcb_connection_has_error(conn) ? 1 : 0;
 }
 
+int selectionOwner(const char* name)
+{
+    Freed<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+        conn, xcb_get_selection_owner(conn, intern(name)), nullptr));
+    if (!owner)
+        return 1;
+    std::printf("0x%x\n", owner->owner);
+    return 0;
+}
+
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: hostile_windows --count N | --huge | --invalid | --churn\n"
-                         "       hostile_windows --windows-of PID\n");
+    std::fprintf(stderr, "usage: xtool --count N | --huge | --invalid | --churn\n"
+                         "       xtool --windows-of PID | --selection-owner NAME\n");
     std::exit(2);
 }
 
@@ -487,6 +501,9 @@ int main(int argc, char** argv)
         n = std::strtol(argv[2], &end, 10);
         if (*argv[2] == '\0' || *end != '\0' || n < 1 || n > (mode == "--count" ? 100000 : INT32_MAX))
             usage();
+    } else if (mode == "--selection-owner") {
+        if (argc != 3 || *argv[2] == '\0')
+            usage();
     } else if (argc != 2 || (mode != "--huge" && mode != "--invalid" && mode != "--churn")) {
         usage();
     }
@@ -497,6 +514,8 @@ int main(int argc, char** argv)
         connectDisplay();
         if (mode == "--windows-of")
             return windowsOf(static_cast<std::uint32_t>(n));
+        if (mode == "--selection-owner")
+            return selectionOwner(argv[2]);
         if (mode == "--churn")
             churn();
         if (mode == "--count")
