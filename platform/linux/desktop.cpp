@@ -23,8 +23,7 @@ xcb_window_t currentXid(QWidget* window)
 {
     if (window == nullptr)
         return XCB_NONE;
-    if (window->windowHandle() == nullptr)
-        window->winId();
+    window->winId();   // makes the native window if the widget has none yet
     QWindow* handle = window->windowHandle();
     return handle != nullptr ? static_cast<xcb_window_t>(handle->winId()) : XCB_NONE;
 }
@@ -82,8 +81,17 @@ void hideTaskbarButton(QWidget* window, bool hide)
         return;
     }
     // Before the window is mapped its state is ours to write, and the manager takes it as the
-    // window appears; Qt keeps the states it does not set itself when it maps the window.
-    std::vector<xcb_atom_t> states = atomList(*x, id, atoms[0]);
+    // window appears; Qt keeps the states it does not set itself when it maps the window. But
+    // after a change of its window flags Qt makes a new X window as it shows it, which would
+    // start without that state: make the new window now, so that the state goes on it.
+    if (QWindow* handle = window->windowHandle(); handle != nullptr && handle->handle() != nullptr) {
+        handle->destroy();
+        window->winId();
+    }
+    const xcb_window_t fresh = currentXid(window);
+    if (fresh == XCB_NONE)
+        return;
+    std::vector<xcb_atom_t> states = atomList(*x, fresh, atoms[0]);
     const bool has = std::ranges::find(states, atoms[1]) != states.end();
     if (has == hide)
         return;
@@ -91,8 +99,8 @@ void hideTaskbarButton(QWidget* window, bool hide)
         states.push_back(atoms[1]);
     else
         std::erase(states, atoms[1]);
-    xcb_change_property(x->connection, XCB_PROP_MODE_REPLACE, id, atoms[0], XCB_ATOM_ATOM, 32,
-                        static_cast<std::uint32_t>(states.size()), states.data());
+    xcb_change_property(x->connection, XCB_PROP_MODE_REPLACE, fresh, atoms[0], XCB_ATOM_ATOM,
+                        32, static_cast<std::uint32_t>(states.size()), states.data());
     xcb_flush(x->connection);
 }
 

@@ -9,9 +9,9 @@ on_desktop
 start_app
 win=$APP_WIN
 read -r w h < <(win_geometry "$win")
-check '[ "$w" = 320 ] && [ "$h" = 293 ]' "the window is 320x293 (${w}x${h})"
+check '[ "${w}x${h}" = "$MAIN_SIZE" ]' "the window has its designed size, $MAIN_SIZE (${w}x${h})"
 read -r x y < <(win_position "$win")
-check '[ $((x + w / 2)) -ge 500 ] && [ $((x + w / 2)) -le 524 ]' "the window is centred across the screen (x=$x)"
+check '[ $((x + w / 2)) -ge 510 ] && [ $((x + w / 2)) -le 514 ]' "the window is centred across the screen (x=$x)"
 check 'has_wm_state "$win" _NET_WM_STATE_ABOVE' "it stays on top from the start"
 check 'has_wm_state "$win" _NET_WM_STATE_SKIP_TASKBAR' "it has no taskbar button"
 

@@ -11,10 +11,10 @@ check '[ -z "$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep "window i
 
 # list_rows SHOT: how many rows the list shows, from the height the fixed (name) column's
 # colour takes below its heading; each row is 13 pixels high.
-LIST_COLUMN="16 68 1 172"
+LIST_COLUMN="8 72 1 155"
 list_rows() {
     local colour
-    colour=$(pixel "$1" 16 74)
+    colour=$(pixel "$1" 8 74)
     echo $(( $(count_colour "$1" "$LIST_COLUMN" "$colour") / 13 ))
 }
 
