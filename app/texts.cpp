@@ -1,5 +1,7 @@
 #include "texts.h"
 
+#include "platform/text.h"
+
 #include <charconv>
 #include <cstring>
 
@@ -10,21 +12,11 @@ QString AppTitle()
     return QStringLiteral("ミレボ");
 }
 
-std::size_t Utf8Prefix(const QByteArray& bytes, std::size_t maxBytes)
-{
-    std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), maxBytes);
-    if (size == static_cast<std::size_t>(bytes.size()))
-        return size;
-    // Step back over continuation bytes so that no character is cut in half.
-    while (size > 0 && (static_cast<unsigned char>(bytes[static_cast<qsizetype>(size)]) & 0xC0) == 0x80)
-        --size;
-    return size;
-}
-
 void CopyTip(char (&tip)[64], const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
-    const std::size_t size = Utf8Prefix(bytes, sizeof tip - 1);
+    const std::size_t size = platform::utf8Prefix(
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), sizeof tip - 1);
     std::memcpy(tip, bytes.constData(), size);
     tip[size] = '\0';
 }

@@ -20,5 +20,3 @@ QString NameText(bool ok, const char* buffer, std::size_t bufferSize);
 // A whole decimal number with an optional sign and nothing else, as a signed 64-bit value.
 std::optional<std::int64_t> ParseInt64(const QString& text);
 
-// The longest prefix of `bytes` (UTF-8) of at most `maxBytes` that ends at a character boundary.
-std::size_t Utf8Prefix(const QByteArray& bytes, std::size_t maxBytes);

@@ -1,5 +1,7 @@
 #include "platform/fake/FakePlatform.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,8 +14,7 @@ namespace {
 
 std::string lower(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::ranges::transform(text, text.begin(), asciiLower);
     return text;
 }
 

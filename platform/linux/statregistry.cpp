@@ -1,5 +1,7 @@
 #include "platform/linux/statregistry.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -12,13 +14,7 @@ constexpr std::string_view kCpuUsage = "KERNEL\\CPUUsage";
 constexpr std::uint32_t kLoadSize = 4;
 
 // Key and value names compare without regard to ASCII case, as in any registry.
-bool sameName(std::string_view a, std::string_view b)
-{
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
+constexpr auto sameName = equalsIgnoringAsciiCase;
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "platform/linux/utf8.h"
 
+#include "platform/text.h"
+
 namespace platform::linux_impl {
 namespace {
 
@@ -75,12 +77,7 @@ std::string repairUtf8(std::string_view text)
 
 std::string cutUtf8(std::string text, std::size_t maxBytes)
 {
-    if (text.size() <= maxBytes)
-        return text;
-    std::size_t end = maxBytes;
-    while (end > 0 && isContinuation(static_cast<unsigned char>(text[end])))
-        --end;
-    text.resize(end);
+    text.resize(utf8Prefix(text, maxBytes));
     return text;
 }
 

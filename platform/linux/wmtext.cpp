@@ -3,17 +3,10 @@
 #include <algorithm>
 
 #include "platform/linux/utf8.h"
+#include "platform/text.h"
 
 namespace platform::linux_impl {
 namespace {
-
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 std::string_view firstLabel(std::string_view host)
 {
@@ -44,13 +37,13 @@ bool sameMachine(std::string_view clientMachine, std::string_view thisHost)
     clientMachine = clientMachine.substr(0, nul);
     if (clientMachine.empty() || thisHost.empty())
         return false;
-    if (equalNoCase(clientMachine, thisHost))
+    if (equalsIgnoringAsciiCase(clientMachine, thisHost))
         return true;
     // "box" and "box.example.org" are one host; "box.a" and "box.b" are not.
     const bool clientShort = clientMachine.find('.') == std::string_view::npos;
     const bool hostShort = thisHost.find('.') == std::string_view::npos;
     return clientShort != hostShort &&
-           equalNoCase(firstLabel(clientMachine), firstLabel(thisHost));
+           equalsIgnoringAsciiCase(firstLabel(clientMachine), firstLabel(thisHost));
 }
 
 }  // namespace platform::linux_impl

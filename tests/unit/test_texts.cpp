@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "apperror.h"
+#include "platform/text.h"
 #include "texts.h"
 
 // ---- the error box's full stop ----
@@ -65,11 +66,11 @@ TEST(ParseInt64, RejectsEverythingElse)
 
 TEST(Utf8Prefix, StepsBackToACharacterBoundary)
 {
-    const QByteArray bytes = QStringLiteral("aあい").toUtf8();   // 1 + 3 + 3 bytes
-    EXPECT_EQ(Utf8Prefix(bytes, 7), 7u);
-    EXPECT_EQ(Utf8Prefix(bytes, 6), 4u);
-    EXPECT_EQ(Utf8Prefix(bytes, 2), 1u);
-    EXPECT_EQ(Utf8Prefix(bytes, 0), 0u);
+    const std::string_view bytes = "aあい";   // 1 + 3 + 3 bytes
+    EXPECT_EQ(platform::utf8Prefix(bytes, 7), 7u);
+    EXPECT_EQ(platform::utf8Prefix(bytes, 6), 4u);
+    EXPECT_EQ(platform::utf8Prefix(bytes, 2), 1u);
+    EXPECT_EQ(platform::utf8Prefix(bytes, 0), 0u);
 }
 
 TEST(NameText, UsesTheTextUpToTheFirstNulOrAPlaceholder)
