@@ -28,18 +28,16 @@ xcb_window_t currentXid(QWidget* window)
     return handle != nullptr ? static_cast<xcb_window_t>(handle->winId()) : XCB_NONE;
 }
 
-std::vector<xcb_atom_t> atomList(const X11& x, xcb_window_t window, xcb_atom_t property)
+// An atom-list property (a window's _NET_WM_STATE, the root's _NET_SUPPORTED), through xcb-ewmh.
+std::vector<xcb_atom_t> atomList(const X11& x, xcb_get_property_cookie_t cookie)
 {
-    XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        x.connection, xcb_get_property(x.connection, 0, window, property, XCB_ATOM_ATOM, 0, 1024),
-        nullptr));
-    if (!reply || reply->type != XCB_ATOM_ATOM || reply->format != 32)
+    xcb_ewmh_get_atoms_reply_t atoms{};
+    if (xcb_ewmh_get_atoms_reply(x.ewmh, cookie, &atoms, nullptr) == 0)
         return {};
-    const auto* first = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    return {first, first + xcb_get_property_value_length(reply.get()) / 4};
+    std::vector<xcb_atom_t> list(atoms.atoms, atoms.atoms + atoms.atoms_len);
+    xcb_ewmh_get_atoms_reply_wipe(&atoms);
+    return list;
 }
-
-constexpr std::uint32_t kFromApplication = 1, kFromPager = 2;
 
 }  // namespace
 
@@ -60,47 +58,43 @@ void setForegroundWindow(QWidget* window)
     const xcb_window_t id = currentXid(window);
     if (!x || id == XCB_NONE)
         return;
-    const auto atoms = internAtoms(x->connection, {"_NET_ACTIVE_WINDOW"});
-    sendToWindowManager(*x, id, atoms[0], {kFromPager, XCB_CURRENT_TIME, XCB_NONE});
+    xcb_ewmh_request_change_active_window(x->ewmh, x->screen, id, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
+                                          XCB_CURRENT_TIME, XCB_NONE);
+    xcb_flush(x->connection);
 }
 
 void hideTaskbarButton(QWidget* window, bool hide)
 {
     const auto x = qtX11();
-    if (!x)
+    if (!x || currentXid(window) == XCB_NONE)
         return;
-    const xcb_window_t id = currentXid(window);
-    if (id == XCB_NONE)
-        return;
-    const auto atoms = internAtoms(x->connection, {"_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR"});
+    const xcb_atom_t skip = x->ewmh->_NET_WM_STATE_SKIP_TASKBAR;
     if (window->windowHandle()->isVisible()) {
         // A mapped window's state belongs to the window manager: ask it.
-        constexpr std::uint32_t kRemove = 0, kAdd = 1;
-        sendToWindowManager(*x, id, atoms[0],
-                            {hide ? kAdd : kRemove, atoms[1], 0, kFromApplication});
+        xcb_ewmh_request_change_wm_state(
+            x->ewmh, x->screen, currentXid(window),
+            hide ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE, skip, XCB_NONE,
+            XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
+        xcb_flush(x->connection);
         return;
     }
     // Before the window is mapped its state is ours to write, and the manager takes it as the
     // window appears; Qt keeps the states it does not set itself when it maps the window. But
     // after a change of its window flags Qt makes a new X window as it shows it, which would
     // start without that state: make the new window now, so that the state goes on it.
-    if (QWindow* handle = window->windowHandle(); handle != nullptr && handle->handle() != nullptr) {
+    if (QWindow* handle = window->windowHandle(); handle != nullptr && handle->handle() != nullptr)
         handle->destroy();
-        window->winId();
-    }
-    const xcb_window_t fresh = currentXid(window);
-    if (fresh == XCB_NONE)
+    const xcb_window_t id = currentXid(window);
+    if (id == XCB_NONE)
         return;
-    std::vector<xcb_atom_t> states = atomList(*x, fresh, atoms[0]);
-    const bool has = std::ranges::find(states, atoms[1]) != states.end();
-    if (has == hide)
+    std::vector<xcb_atom_t> states = atomList(*x, xcb_ewmh_get_wm_state(x->ewmh, id));
+    if ((std::ranges::find(states, skip) != states.end()) == hide)
         return;
     if (hide)
-        states.push_back(atoms[1]);
+        states.push_back(skip);
     else
-        std::erase(states, atoms[1]);
-    xcb_change_property(x->connection, XCB_PROP_MODE_REPLACE, fresh, atoms[0], XCB_ATOM_ATOM,
-                        32, static_cast<std::uint32_t>(states.size()), states.data());
+        std::erase(states, skip);
+    xcb_ewmh_set_wm_state(x->ewmh, id, static_cast<std::uint32_t>(states.size()), states.data());
     xcb_flush(x->connection);
 }
 
@@ -109,28 +103,27 @@ QMargins frameMargins(QWidget* window)
     const auto x = qtX11();
     if (!x)
         return {};
-    const auto atoms = internAtoms(
-        x->connection, {"_NET_SUPPORTED", "_NET_REQUEST_FRAME_EXTENTS", "_NET_FRAME_EXTENTS"});
     // Only a manager that says it answers is asked: the answer is waited for.
-    const std::vector<xcb_atom_t> supported = atomList(*x, x->root, atoms[0]);
-    if (atoms[1] == XCB_NONE || std::ranges::find(supported, atoms[1]) == supported.end())
+    const xcb_atom_t request = x->ewmh->_NET_REQUEST_FRAME_EXTENTS;
+    const std::vector<xcb_atom_t> supported =
+        atomList(*x, xcb_ewmh_get_supported(x->ewmh, x->screen));
+    if (std::ranges::find(supported, request) == supported.end())
         return {};
     const xcb_window_t id = currentXid(window);
     if (id == XCB_NONE)
         return {};
-    sendToWindowManager(*x, id, atoms[1], {});
+    xcb_ewmh_request_frame_extents(x->ewmh, x->screen, id);
+    xcb_flush(x->connection);
     // The manager answers with a property on our window; a busy one is not waited for long,
     // and the window is then placed as if it had no frame.
     QElapsedTimer waited;
     waited.start();
     do {
-        XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            x->connection,
-            xcb_get_property(x->connection, 0, id, atoms[2], XCB_ATOM_CARDINAL, 0, 4), nullptr));
-        if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 16) {
-            const auto* e = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+        xcb_ewmh_get_extents_reply_t e{};
+        if (xcb_ewmh_get_frame_extents_reply(x->ewmh, xcb_ewmh_get_frame_extents(x->ewmh, id), &e,
+                                             nullptr) != 0) {
             const auto side = [](std::uint32_t v) { return static_cast<int>(std::min(v, 1000u)); };
-            return QMargins(side(e[0]), side(e[2]), side(e[1]), side(e[3]));
+            return QMargins(side(e.left), side(e.top), side(e.right), side(e.bottom));
         }
         QThread::msleep(2);
     } while (waited.elapsed() < 150);

@@ -24,7 +24,6 @@ namespace {
 constexpr std::uint32_t kNetNameLongs = (kMaxTitleBytes + 5) / 4;
 constexpr std::uint32_t kWmNameLongs = 1024;
 constexpr std::uint32_t kMachineLongs = 64;
-constexpr std::uint32_t kMaxClients = 1u << 16;
 constexpr std::uint32_t kNormalState = 1, kIconicState = 3;
 
 using PropertyReply = XReply<xcb_get_property_reply_t>;
@@ -64,6 +63,14 @@ std::optional<std::uint32_t> firstCardinal(const xcb_get_property_reply_t* reply
     std::uint32_t value = 0;
     std::memcpy(&value, xcb_get_property_value(reply), sizeof value);
     return value;
+}
+
+std::optional<xcb_window_t> windowOf(xcb_get_property_reply_t* reply)
+{
+    xcb_window_t window = XCB_NONE;
+    if (reply == nullptr || xcb_ewmh_get_window_from_reply(&window, reply) == 0)
+        return std::nullopt;
+    return window;
 }
 
 std::uint32_t localPidOf(const xcb_res_query_client_ids_reply_t* reply)
@@ -131,12 +138,11 @@ bool WindowLister::prepare(const X11& x)
 {
     if (preparedFor_ == x.connection)
         return true;
-    const auto atoms = internAtoms(
-        x.connection, {"_NET_CLIENT_LIST_STACKING", "_NET_CLIENT_LIST", "_NET_SUPPORTING_WM_CHECK",
-                       "_NET_WM_NAME", "UTF8_STRING", "COMPOUND_TEXT", "WM_STATE", "_NET_WM_PID"});
+    const auto atoms = internAtoms(x.connection, {"COMPOUND_TEXT", "WM_STATE"});
     if (std::ranges::find(atoms, XCB_NONE) != atoms.end())
         return false;
-    atoms_ = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+    atoms_ = {atoms[0], atoms[1]};
+    ewmh_ = x.ewmh;
 
     haveRes_ = false;
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(x.connection, &xcb_res_id);
@@ -155,11 +161,12 @@ std::vector<xcb_window_t> WindowLister::windowList(const X11& x,
                                                    xcb_get_property_cookie_t cookie) const
 {
     bool ignored = false;
-    const PropertyReply list = collectProperty(x.connection, cookie, ignored);
-    if (!list || list->type != XCB_ATOM_WINDOW || list->format != 32)
+    PropertyReply reply = collectProperty(x.connection, cookie, ignored);
+    xcb_ewmh_get_windows_reply_t list{};
+    if (!reply || xcb_ewmh_get_windows_from_reply(&list, reply.get()) == 0)
         return {};
-    const auto* first = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
-    std::vector<xcb_window_t> ids(first, first + xcb_get_property_value_length(list.get()) / 4);
+    // The list points into the reply, which stays ours to free.
+    std::vector<xcb_window_t> ids(list.windows, list.windows + list.windows_len);
     std::ranges::reverse(ids);   // the lists run bottom (or oldest) first
     return ids;
 }
@@ -172,12 +179,13 @@ WindowLister::Pending WindowLister::ask(xcb_connection_t* c, xcb_window_t w, boo
     p.managed = managed;
     if (!managed)
         p.attributes = xcb_get_window_attributes(c, w);
-    p.netName = xcb_get_property(c, 0, w, atoms_.netWmName, atoms_.utf8String, 0, kNetNameLongs);
+    p.netName =
+        xcb_get_property(c, 0, w, ewmh_->_NET_WM_NAME, ewmh_->UTF8_STRING, 0, kNetNameLongs);
     p.wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0,
                                 kWmNameLongs);
     if (managed)
         p.wmState = xcb_get_property(c, 0, w, atoms_.wmState, atoms_.wmState, 0, 2);
-    p.netPid = xcb_get_property(c, 0, w, atoms_.netWmPid, XCB_ATOM_CARDINAL, 0, 1);
+    p.netPid = xcb_ewmh_get_wm_pid(ewmh_, w);
     p.machine = xcb_get_property(c, 0, w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY,
                                  0, kMachineLongs);
     if (haveRes_) {
@@ -235,9 +243,10 @@ WindowLister::Answer WindowLister::answer(const X11& x, const Pending& p)
     if (info.pid == 0) {
         const std::string_view clientMachine = bytesOf(machine.get());
         const bool local = clientMachine.empty() || sameMachine(clientMachine, host_);
-        const auto declared = firstCardinal(netPid.get(), XCB_ATOM_CARDINAL);
-        if (local && declared && *declared != 0 && *declared <= INT_MAX)
-            info.pid = *declared;
+        std::uint32_t declared = 0;
+        if (local && netPid && xcb_ewmh_get_wm_pid_from_reply(&declared, netPid.get()) != 0 &&
+            declared != 0 && declared <= INT_MAX)
+            info.pid = declared;
     }
     result.info = std::move(info);
     return result;
@@ -246,7 +255,7 @@ WindowLister::Answer WindowLister::answer(const X11& x, const Pending& p)
 std::string WindowLister::titleOf(const X11& x, const xcb_get_property_reply_t* netName,
                                   const xcb_get_property_reply_t* wmName) const
 {
-    if (netName != nullptr && netName->type == atoms_.utf8String && !bytesOf(netName).empty())
+    if (netName != nullptr && netName->type == ewmh_->UTF8_STRING && !bytesOf(netName).empty())
         return titleFromBytes(bytesOf(netName), TextEncoding::Utf8, netName->bytes_after > 0);
     if (wmName == nullptr || wmName->type == XCB_NONE)
         return {};
@@ -311,8 +320,7 @@ std::vector<WindowInfo> WindowLister::managedClients(const X11& x,
     // which names itself, goes with it. Asked first, so it is answered first.
     std::optional<xcb_get_property_cookie_t> check;
     if (checkWindow)
-        check = xcb_get_property(c, 0, *checkWindow, atoms_.supportingWmCheck, XCB_ATOM_WINDOW, 0,
-                                 1);
+        check = xcb_ewmh_get_supporting_wm_check(ewmh_, *checkWindow);
     std::vector<Pending> pending;
     pending.reserve(clients.size());
     for (const xcb_window_t id : clients)
@@ -320,7 +328,7 @@ std::vector<WindowInfo> WindowLister::managedClients(const X11& x,
     if (check) {
         bool ignored = false;
         const PropertyReply self = collectProperty(c, *check, ignored);
-        if (firstCardinal(self.get(), XCB_ATOM_WINDOW) != checkWindow) {
+        if (windowOf(self.get()) != checkWindow) {
             for (const Pending& p : pending)
                 discard(c, p);
             return answerAll(x, rootChildren, false);
@@ -432,12 +440,9 @@ std::vector<WindowInfo> WindowLister::list()
     xcb_connection_t* const c = x->connection;
 
     // What the window manager says and what the server stacks, in one round trip.
-    const auto checkCookie =
-        xcb_get_property(c, 0, x->root, atoms_.supportingWmCheck, XCB_ATOM_WINDOW, 0, 1);
-    const auto stackingCookie = xcb_get_property(c, 0, x->root, atoms_.clientListStacking,
-                                                 XCB_ATOM_WINDOW, 0, kMaxClients);
-    const auto clientsCookie =
-        xcb_get_property(c, 0, x->root, atoms_.clientList, XCB_ATOM_WINDOW, 0, kMaxClients);
+    const auto checkCookie = xcb_ewmh_get_supporting_wm_check(ewmh_, x->root);
+    const auto stackingCookie = xcb_ewmh_get_client_list_stacking(ewmh_, x->screen);
+    const auto clientsCookie = xcb_ewmh_get_client_list(ewmh_, x->screen);
     const auto treeCookie = xcb_query_tree(c, x->root);
     bool ignored = false;
     const PropertyReply check = collectProperty(c, checkCookie, ignored);
@@ -452,8 +457,7 @@ std::vector<WindowInfo> WindowLister::list()
 
     std::vector<WindowInfo> result;
     if (!clients.empty()) {
-        result = managedClients(*x, clients, rootChildren,
-                                firstCardinal(check.get(), XCB_ATOM_WINDOW));
+        result = managedClients(*x, clients, rootChildren, windowOf(check.get()));
     } else if (const auto managed = wmStateClients(*x, rootChildren); !managed.empty()) {
         result = answerAll(*x, managed, true);
     } else {

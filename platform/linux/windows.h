@@ -32,9 +32,9 @@ public:
     std::vector<WindowInfo> list();
 
 private:
+    // The hints' atoms not among the window-manager hints' (xcb-ewmh) own.
     struct Atoms {
-        xcb_atom_t clientListStacking, clientList, supportingWmCheck, netWmName, utf8String,
-            compoundText, wmState, netWmPid;
+        xcb_atom_t compoundText, wmState;
     };
 
     // The cookies of everything asked about one window.
@@ -72,6 +72,7 @@ private:
 
     xcb_connection_t* preparedFor_ = nullptr;
     Atoms atoms_{};
+    xcb_ewmh_connection_t* ewmh_ = nullptr;
     bool haveRes_ = false;   // the server can tell a window's owning process (XRes 1.2)
     std::string host_;       // this machine's name, for windows that declare theirs
 };

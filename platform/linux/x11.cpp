@@ -7,6 +7,26 @@
 #include <X11/Xlib.h>   // after Qt: its macros (None, Bool, ...) would break Qt's headers
 
 namespace platform::linux_impl {
+namespace {
+
+// Interned once for Qt's connection, the one the program has for its whole run.
+xcb_ewmh_connection_t* ewmhFor(xcb_connection_t* connection)
+{
+    static xcb_connection_t* preparedFor = nullptr;
+    static xcb_ewmh_connection_t ewmh{};
+    if (preparedFor != connection) {
+        if (preparedFor != nullptr)
+            xcb_ewmh_connection_wipe(&ewmh);
+        preparedFor = nullptr;
+        xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection, &ewmh);
+        if (cookies == nullptr || xcb_ewmh_init_atoms_replies(&ewmh, cookies, nullptr) == 0)
+            return nullptr;
+        preparedFor = connection;
+    }
+    return &ewmh;
+}
+
+}  // namespace
 
 std::optional<X11> qtX11()
 {
@@ -28,6 +48,10 @@ std::optional<X11> qtX11()
     if (it.rem == 0)
         return std::nullopt;
     x.root = it.data->root;
+    x.screen = screen;
+    x.ewmh = ewmhFor(x.connection);
+    if (x.ewmh == nullptr)
+        return std::nullopt;
     return x;
 }
 
@@ -49,27 +73,6 @@ std::vector<xcb_atom_t> internAtoms(xcb_connection_t* connection,
         atoms.push_back(reply ? reply->atom : XCB_NONE);
     }
     return atoms;
-}
-
-void sendToWindowManager(const X11& x, xcb_window_t window, xcb_atom_t type,
-                         std::initializer_list<std::uint32_t> data)
-{
-    if (window == XCB_NONE || type == XCB_NONE)
-        return;
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    std::size_t i = 0;
-    for (const std::uint32_t value : data) {
-        if (i < 5)
-            event.data.data32[i++] = value;
-    }
-    xcb_send_event(x.connection, 0, x.root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(x.connection);
 }
 
 }  // namespace platform::linux_impl

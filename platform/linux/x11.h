@@ -2,6 +2,7 @@
 // Access to the X connection Qt already has open, and small helpers around xcb replies.
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
 
 #include <cstdlib>
 #include <initializer_list>
@@ -17,9 +18,13 @@ struct X11 {
     xcb_connection_t* connection = nullptr;
     Display* display = nullptr;   // Xlib's view of the same connection; may be null
     xcb_window_t root = XCB_NONE;
+    int screen = 0;
+    // The window-manager hints' atoms and requests (xcb-ewmh), for this connection.
+    xcb_ewmh_connection_t* ewmh = nullptr;
 };
 
-// Qt's X connection, or std::nullopt when the program does not run on X (e.g. offscreen).
+// Qt's X connection, or std::nullopt when the program does not run on X (e.g. offscreen) or the
+// server cannot name the window-manager hints' atoms.
 std::optional<X11> qtX11();
 
 // xcb hands out replies and errors allocated with malloc.
@@ -32,9 +37,5 @@ using XReply = std::unique_ptr<T, FreeDeleter>;
 // The atoms for `names`, interned in one batch; XCB_NONE for any the server refused.
 std::vector<xcb_atom_t> internAtoms(xcb_connection_t* connection,
                                     std::initializer_list<const char*> names);
-
-// Sends a window-manager request (a 32-bit client message about `window`) to the root window.
-void sendToWindowManager(const X11& x, xcb_window_t window, xcb_atom_t type,
-                         std::initializer_list<std::uint32_t> data);
 
 }  // namespace platform::linux_impl
