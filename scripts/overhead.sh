@@ -46,11 +46,11 @@ fi
 # ---- the desktop's ordinary windows ---------------------------------------------------------
 LOAD_PIDS=()
 for i in 0 1 2; do
-    xterm -geometry 80x24+$((40 + i * 60))+$((80 + i * 60)) -title "xterm-$i" &
+    xterm -geometry 80x24+$((40 + i * 60))+$((80 + i * 60)) -title "xterm-$i" >/dev/null 2>&1 &
     LOAD_PIDS+=("$!")
 done
 for i in 0 1; do
-    xclock -update 1 -geometry 140x140+$((700 + i * 160))+400 &
+    xclock -update 1 -geometry 140x140+$((700 + i * 160))+400 >/dev/null 2>&1 &
     LOAD_PIDS+=("$!")
 done
 at_exit "kill ${LOAD_PIDS[*]} 2>/dev/null"
@@ -145,20 +145,21 @@ done
 echo
 echo "== targets"
 missed=0
-# target NAME OURS FLOOR RATIO [FLOOR_MARGIN]: ours ≤ max(RATIO × floor, floor + FLOOR_MARGIN).
+# target NAME OURS FLOOR RATIO MARGIN DIGITS: ours ≤ max(RATIO × floor, floor + MARGIN).
 target() {
-    local verdict
-    verdict=$(awk -v ours="$2" -v floor="$3" -v ratio="$4" -v margin="${5:-0}" 'BEGIN {
+    local verdict word ours limit ratio
+    verdict=$(awk -v ours="$2" -v floor="$3" -v ratio="$4" -v margin="$5" -v d="$6" 'BEGIN {
         limit = ratio * floor; if (floor + margin > limit) limit = floor + margin
-        printf "%s %.3f %.3f %.2f", ours <= limit ? "PASS" : "MISS", ours, limit, floor > 0 ? ours / floor : 0 }')
+        printf "%s %.*f %.*f %.2f", (ours <= limit ? "PASS" : "MISS"), d, ours, d, limit,
+            (floor > 0 ? ours / floor : 0) }')
     read -r word ours limit ratio <<<"$verdict"
-    printf '%-4s %-22s ours %10s, limit %10s (%s × floor)\n' "$word" "$1" "$ours" "$limit" "$ratio"
+    printf '%-4s %-18s ours %8s, limit %8s (ours = %s × floor)\n' "$word" "$1" "$ours" "$limit" "$ratio"
     [ "$word" = PASS ] || missed=1
 }
 for interval in 1000 100; do
-    target "CPU at $interval ms" "$(median "${CPU[app-$interval]}")" "$(median "${CPU[floor-$interval]}")" 1.3 0.05
+    target "CPU % at $interval ms" "$(median "${CPU[app-$interval]}")" "$(median "${CPU[floor-$interval]}")" 1.3 0.05 3
 done
 for interval in 1000 100; do
-    target "RSS (kB) at $interval ms" "$(median "${RSS[app-$interval]}")" "$(median "${RSS[floor-$interval]}")" 1.1
+    target "RSS kB at $interval ms" "$(median "${RSS[app-$interval]}")" "$(median "${RSS[floor-$interval]}")" 1.1 0 0
 done
 exit "$missed"
