@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -96,7 +95,8 @@ Memory ReadMemory()
 // vertical step at the right edge, over a green grid every quarter of the height.
 class Strip : public QWidget {
 public:
-    Strip(QRgb colour, QWidget* parent) : QWidget(parent), picture_(302, 48, QImage::Format_RGB32), colour_(colour)
+    Strip(QRgb colour, QWidget* parent)
+        : QWidget(parent), picture_(302, 48, QImage::Format_RGB32), colour_(colour)
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
         picture_.fill(Qt::black);
@@ -111,7 +111,8 @@ public:
         for (int row = 0; row < h; ++row) {
             auto* line = reinterpret_cast<QRgb*>(picture_.scanLine(row));
             std::memmove(line, line + 1, static_cast<std::size_t>(w - 1) * sizeof(QRgb));
-            const bool guide = row == h / 4 || row == h / 2 || row == h * 3 / 4 || count_ % (h / 4) == 0;
+            const bool guide =
+                row == h / 4 || row == h / 2 || row == h * 3 / 4 || count_ % (h / 4) == 0;
             line[w - 1] = guide ? qRgb(0, 128, 0) : qRgb(0, 0, 0);
             if (row >= std::min(y, last_) - 1 && row <= std::max(y, last_))
                 line[w - 2] = line[w - 3] = colour_;
@@ -189,8 +190,8 @@ private:
     xcb_atom_t Atom(const char* name)
     {
         xcb_atom_t atom = XCB_ATOM_NONE;
-        if (auto* r = xcb_intern_atom_reply(
-                c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr)) {
+        const auto length = static_cast<std::uint16_t>(std::strlen(name));
+        if (auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, length, name), nullptr)) {
             atom = r->atom;
             std::free(r);
         }
@@ -295,7 +296,8 @@ int main(int argc, char** argv)
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     Button(listPage, "終了", 139, 193);
-    QObject::connect(Button(listPage, "閉じる(&C)", 223, 193), &QPushButton::clicked, &window, &QWidget::close);
+    QObject::connect(Button(listPage, "閉じる(&C)", 223, 193), &QPushButton::clicked, &window,
+                     &QWidget::close);
     pages->addTab(listPage, QStringLiteral("アプリケーション一覧"));
 
     auto* statusPage = new QWidget;
@@ -326,7 +328,8 @@ int main(int argc, char** argv)
         figure->setFont(figureFont);
         figure->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
-    QObject::connect(Button(statusPage, "閉じる(&C)", 225, 191), &QPushButton::clicked, &window, &QWidget::close);
+    QObject::connect(Button(statusPage, "閉じる(&C)", 225, 191), &QPushButton::clicked, &window,
+                     &QWidget::close);
     pages->addTab(statusPage, QStringLiteral("リソースステータス"));
     pages->setCurrentWidget(statusPage);
 
@@ -338,7 +341,8 @@ int main(int argc, char** argv)
         levels[static_cast<std::size_t>(i)] = QIcon(picture);
     }
     QMenu trayMenu;
-    QObject::connect(trayMenu.addAction(QStringLiteral("終了")), &QAction::triggered, &window, &QWidget::close);
+    QObject::connect(trayMenu.addAction(QStringLiteral("終了")), &QAction::triggered, &window,
+                     &QWidget::close);
     QSystemTrayIcon tray(levels[0]);
     tray.setToolTip(QStringLiteral("ソラトキ"));
     tray.setContextMenu(&trayMenu);
@@ -360,7 +364,12 @@ int main(int argc, char** argv)
 
         memoryChart->Add(memory.load);
         cpuChart->Add(load);
-        totalMemory->setText(QString::number(memory.totalBytes));
+        // A total wider than its label grows to the left, up to the unit beside it.
+        const QString totalText = QString::number(memory.totalBytes);
+        const int width = std::max(65, totalMemory->fontMetrics().horizontalAdvance(totalText));
+        const int left = std::max(0, 73 - width);
+        totalMemory->setGeometry(left, 32, 73 - left, 12);
+        totalMemory->setText(totalText);
         memoryLoad->setText(QString::number(memory.load));
         cpuLoad->setText(QString::number(load));
         tray.setIcon(levels[static_cast<std::size_t>(std::clamp(load / 20, 0, 5))]);

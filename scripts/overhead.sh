@@ -108,6 +108,8 @@ run() {
     stop_app 5
 }
 
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
 # ---- the passes ------------------------------------------------------------------------------------
 declare -A CPU RSS PSS START
 echo "== $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); ${SECONDS_EACH} s each, $RUNS passes"
@@ -122,8 +124,8 @@ for ((pass = 1; pass <= RUNS; pass++)); do
             RSS[$key]+="$rss "
             PSS[$key]+="$pss "
             START[$key]+="$ms "
-            printf '%-5s %-6s %-9s %8.3f %8.1f %9.1f %9.1f %9s\n' "$pass" "$who" "$interval ms" "$cpu" "$wake" \
-                "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" "$(awk -v k="$pss" 'BEGIN { print k / 1024 }')" "$ms"
+            printf '%-5s %-6s %-9s %8.3f %8.1f %9s %9s %9s\n' "$pass" "$who" "$interval ms" "$cpu" "$wake" \
+                "$(mib "$rss")" "$(mib "$pss")" "$ms"
         done
     done
 done
@@ -136,9 +138,8 @@ printf '%-6s %-9s %8s %9s %9s %9s\n' who interval "CPU %" "RSS MiB" "PSS MiB" "s
 for interval in 1000 100; do
     for who in floor app; do
         key=$who-$interval
-        printf '%-6s %-9s %8.3f %9.1f %9.1f %9s\n' "$who" "$interval ms" "$(median "${CPU[$key]}")" \
-            "$(awk -v k="$(median "${RSS[$key]}")" 'BEGIN { print k / 1024 }')" \
-            "$(awk -v k="$(median "${PSS[$key]}")" 'BEGIN { print k / 1024 }')" "$(median "${START[$key]}")"
+        printf '%-6s %-9s %8.3f %9s %9s %9s\n' "$who" "$interval ms" "$(median "${CPU[$key]}")" \
+            "$(mib "$(median "${RSS[$key]}")")" "$(mib "$(median "${PSS[$key]}")")" "$(median "${START[$key]}")"
     done
 done
 
