@@ -364,12 +364,15 @@ int main(int argc, char** argv)
 
         memoryChart->Add(memory.load);
         cpuChart->Add(load);
-        // A total wider than its label grows to the left, up to the unit beside it.
+        // A total wider than its label grows to the left, up to the unit beside it; measured
+        // only when it changes, as any program showing it would.
         const QString totalText = QString::number(memory.totalBytes);
-        const int width = std::max(65, totalMemory->fontMetrics().horizontalAdvance(totalText));
-        const int left = std::max(0, 73 - width);
-        totalMemory->setGeometry(left, 32, 73 - left, 12);
-        totalMemory->setText(totalText);
+        if (totalText != totalMemory->text()) {
+            const int width = std::max(65, totalMemory->fontMetrics().horizontalAdvance(totalText));
+            const int left = std::max(0, 73 - width);
+            totalMemory->setGeometry(left, 32, 73 - left, 12);
+            totalMemory->setText(totalText);
+        }
         memoryLoad->setText(QString::number(memory.load));
         cpuLoad->setText(QString::number(load));
         tray.setIcon(levels[static_cast<std::size_t>(std::clamp(load / 20, 0, 5))]);
