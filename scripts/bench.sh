@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the program and the benchmarks optimised (build-release), runs the benchmarks (those
+# Builds the program and the benchmarks optimised (release preset), runs the benchmarks (those
 # that need no display offscreen, the X11 ones on a private desktop), then measures what the
 # running program costs (scripts/cost.sh).
 #
@@ -15,8 +15,8 @@ cd "$SRC"
 read -ra EXTRA <<<"${BENCH_ARGS:-}"
 
 [ "${NO_DEPS:-}" = 1 ] || scripts/install-deps.sh
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j2 --target benchmarks mirebo xtool
+cmake --preset release >/dev/null
+cmake --build --preset release -j"${JOBS:-2}" --target benchmarks mirebo xtool
 export MIREBO_XTOOL="$BUILD/tests/tools/xtool"
 
 RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-bench.XXXXXX")

@@ -4,16 +4,17 @@
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]     (default 60)
 #
-# Environment: BUILD_DIR (default build-fuzz), JOBS for the build (default 2), TARGETS to run
-# only some (e.g. TARGETS="fuzz_utf8 fuzz_wmtext"), COVERAGE=1 to report afterwards which
-# lines of the parsers each target's corpus reaches (built apart, in BUILD_DIR-coverage).
+# Builds the fuzz preset (build-fuzz), and runs every fuzz target that build defines (listed in
+# build-fuzz/fuzz-targets.txt). Environment: JOBS for the build (default 2), TARGETS to run only
+# some (e.g. TARGETS="fuzz_utf8 fuzz_wmtext"), COVERAGE=1 to report afterwards which lines of
+# the parsers each target's corpus reaches (the fuzz-coverage preset, build-fuzz-coverage).
 #
 # Each target starts from its edge cases in fuzz/seeds/TARGET (titles of several scripts and
 # every kind of ill-formed UTF-8, counters that wrap or go back, cut-off lines) and the
 # machine's own /proc/meminfo and /proc/stat as they are now. What a run finds that covers new
-# code is kept in BUILD_DIR/corpus/TARGET for the next run. An input that crashes a target (or
+# code is kept in build-fuzz/corpus/TARGET for the next run. An input that crashes a target (or
 # breaks one of its expectations) is kept as fuzz/crashes/TARGET-crash-*; rerun it with
-# `BUILD_DIR/TARGET FILE`.
+# `build-fuzz/TARGET FILE`.
 #
 # Exit status: 0 when no target failed, 1 otherwise, 2 on a usage error.
 set -uo pipefail
@@ -25,11 +26,8 @@ if ! [[ $SECONDS_PER_TARGET =~ ^[1-9][0-9]*$ ]]; then
     echo "usage: $0 [SECONDS_PER_TARGET]" >&2
     exit 2
 fi
-BUILD=${BUILD_DIR:-build-fuzz}
-case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+BUILD=$ROOT/build-fuzz
 JOBS=${JOBS:-2}
-ALL_TARGETS="fuzz_meminfo fuzz_cpustat fuzz_starttime fuzz_utf8 fuzz_wmtext fuzz_statregistry"
-TARGETS=${TARGETS:-$ALL_TARGETS}
 CRASHES=$ROOT/fuzz/crashes
 
 say() { echo "fuzz: $*" >&2; }
@@ -59,11 +57,14 @@ if ! command -v clang++ >/dev/null 2>&1 || ! fuzzer_works; then
 fi
 
 # --- build ---------------------------------------------------------------------------------
-cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null \
-    || { say "cmake failed"; exit 1; }
+cmake --preset fuzz >/dev/null || { say "cmake failed"; exit 1; }
+# Each line of the list: a target, then the parser sources it exercises.
+ALL_TARGETS=$(cut -d' ' -f1 "$BUILD/fuzz-targets.txt" | tr '\n' ' ')
+[ -n "${ALL_TARGETS// /}" ] || { say "the build defines no fuzz targets"; exit 1; }
+TARGETS=${TARGETS:-$ALL_TARGETS}
 # shellcheck disable=SC2086
-cmake --build "$BUILD" -j"$JOBS" --target $TARGETS >/dev/null || {
-    cmake --build "$BUILD" -j1 --target $TARGETS 2>&1 | grep -E 'error|Error' | head -20 >&2
+cmake --build --preset fuzz -j"$JOBS" --target $TARGETS >/dev/null || {
+    cmake --build --preset fuzz -j1 --target $TARGETS 2>&1 | grep -E 'error|Error' | head -20 >&2
     say "build failed"
     exit 1
 }
@@ -117,13 +118,11 @@ done
 
 # --- coverage of the corpora --------------------------------------------------------------
 if [ "${COVERAGE:-0}" = 1 ]; then
-    COV=$BUILD-coverage
-    # The sources each target is built from, as in fuzz/CMakeLists.txt, and the header with
-    # the number parser they share.
+    COV=$ROOT/build-fuzz-coverage
+    # The parser sources each target exercises, as the build lists them.
     sources_of() {
-        sed -n "s/^add_fuzzer($1 SOURCES \([^)]*\)).*/\1/p" fuzz/CMakeLists.txt | sed 's/ LIBS .*//' \
-            | tr ' ' '\n' | sed "s|^|$ROOT/platform/linux/|"
-        echo "$ROOT/platform/linux/textnum.h"
+        awk -v t="$1" -v root="$ROOT" '$1 == t { for (i = 2; i <= NF; i++) print root "/" $i }' \
+            "$BUILD/fuzz-targets.txt"
     }
     # The functions each target is there to exercise (a pattern on their symbol names); a
     # target's sources hold others, which read the real /proc or need an X display.
@@ -138,8 +137,8 @@ if [ "${COVERAGE:-0}" = 1 ]; then
         esac
     }
     # shellcheck disable=SC2086
-    if cmake -S fuzz -B "$COV" -DCMAKE_CXX_COMPILER=clang++ -DFUZZ_COVERAGE=ON >/dev/null \
-        && cmake --build "$COV" -j"$JOBS" --target $TARGETS >/dev/null; then
+    if cmake --preset fuzz-coverage >/dev/null \
+        && cmake --build --preset fuzz-coverage -j"$JOBS" --target $TARGETS >/dev/null; then
         for t in $TARGETS; do
             rm -f "$COV/$t".prof*
             LLVM_PROFILE_FILE="$COV/$t.profraw" "$COV/$t" -runs=0 "$BUILD/corpus/$t" "$SEEDS/$t" >/dev/null 2>&1

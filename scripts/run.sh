@@ -3,8 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target mirebo xtool
+cmake --preset tests >/dev/null
+cmake --build --preset tests -j"${JOBS:-$(nproc)}" --target mirebo xtool
 if [ -z "${DISPLAY:-}" ]; then
     echo "No X display (DISPLAY is not set): starting the program on a private desktop for 60 s instead." >&2
     exec scripts/with-desktop.sh -- timeout 60 build/mirebo

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/Platform.h"
+#include "platform/types.h"
 
 namespace platform::linux_impl {
 

@@ -6,8 +6,8 @@
 #include <map>
 #include <optional>
 
-#include "platform/Platform.h"
 #include "platform/linux/fd.h"
+#include "platform/types.h"
 
 namespace platform::linux_impl {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Platform.h"
 #include "platform/linux/cpustat.h"
+#include "platform/types.h"
 
 namespace platform::linux_impl {
 

@@ -208,9 +208,11 @@ TEST_F(SystemTest, TheListMatchesTheWindowManagersClients)
     std::set<std::uint32_t> listed;
     for (const auto& [title, pid] : rows)
         listed.insert(pid);
-    for (const auto& [pid, titles] : clients)
-        if (pid != 0 && !(titles.size() == 1 && titles.begin()->empty()))
+    for (const auto& [pid, titles] : clients) {
+        if (pid != 0 && !(titles.size() == 1 && titles.begin()->empty())) {
             EXPECT_TRUE(listed.count(pid)) << "missing pid " << pid << " " << *titles.begin();
+        }
+    }
 }
 
 TEST_F(SystemTest, AMinimisedWindowStaysAndAWithdrawnOneGoes)

@@ -1,0 +1,56 @@
+#pragma once
+// The plain values that cross the platform interface: figures, window rows, handles, the
+// statistics source's keys and types, and the tray's operation and message codes. Nothing here
+// needs Qt, so the /proc and title parsers (and their fuzzers) build with the C++ library alone.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// ---- memory -------------------------------------------------------------------------------------
+struct MemoryStatus {
+    std::uint32_t memoryLoad = 0;   // percent of physical memory in use
+    std::uint64_t totalPhys = 0;    // bytes of physical memory
+};
+
+// ---- windows ------------------------------------------------------------------------------------
+struct WindowInfo {
+    std::uint64_t id = 0;           // the window system's id of the window
+    std::string title;              // UTF-8, at most 1023 bytes, cut at a character boundary; "" = none
+    bool visible = false;           // mapped or minimised; withdrawn and never-mapped windows are not
+    std::uint32_t pid = 0;          // owning process; 0 when the owner cannot be found out
+    std::uint64_t identity = 0;     // the owner's start time, to tell it from a later process that
+                                    // reuses the id; 0 when unknown
+};
+
+// ---- processes ----------------------------------------------------------------------------------
+using ProcessHandle = std::uint64_t;   // 0 = no handle
+
+// ---- statistics source (a small registry of keys and typed values) ------------------------------
+using StatKey = std::uint64_t;
+constexpr StatKey kDynDataRoot = 0x80000006;   // the root below which the statistics keys live
+
+enum ValueType : std::uint32_t {
+    kTypeNone = 0,
+    kTypeString = 1,
+    kTypeExpandString = 2,
+    kTypeBinary = 3,
+    kTypeDWord = 4,
+};
+
+// Error codes of the registry operations.
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorMoreData = 234;
+
+// ---- tray ---------------------------------------------------------------------------------------
+constexpr std::uint32_t kNifMessage = 1, kNifIcon = 2, kNifTip = 4;
+constexpr std::uint32_t kMouseMove = 0x200, kLButtonDown = 0x201, kLButtonUp = 0x202,
+                        kLButtonDblClk = 0x203, kRButtonDown = 0x204, kRButtonUp = 0x205,
+                        kMButtonDown = 0x207;
+
+enum class TrayOp { Add = 0, Modify = 1, Delete = 2 };
+
+}  // namespace platform
