@@ -396,7 +396,7 @@ void TfrmMain::SysInfo()
 
 void TfrmMain::TrayInit()
 {
-    trayData_.size = 88;
+    trayData_.size = kTrayDataSize;
     trayData_.window = this;
     trayData_.id = TrayId;
     trayData_.flags = kNifMessage | kNifIcon | kNifTip;

@@ -27,7 +27,7 @@ class TfrmCmd;
 class TfrmMain : public QMainWindow, public platform::TrayReceiver {
     Q_OBJECT
 public:
-    static constexpr std::uint32_t WM_TRAYICON = 0x401;
+    static constexpr std::uint32_t WM_TRAYICON = platform::kTrayCallbackMessage;
     static constexpr std::uint32_t TrayId = 100;
     static constexpr QSize PageControlSize{312, 247};
 

@@ -2,6 +2,12 @@
 // The plain values that cross the platform interface: figures, window rows, handles, the
 // statistics source's keys and types, and the tray's operation and message codes. Nothing here
 // needs Qt, so the /proc and title parsers (and their fuzzers) build with the C++ library alone.
+//
+// Why a Linux program carries numbers such as 0x80000006, 88 or 0x401: the program's logic is
+// written against the small operating-system interface of the desktop it first ran on, with
+// that interface's records, codes and message numbers, and keeps them, so that its behaviour
+// (what it checks, in which order, what a failure does) stays exactly as designed. Each backend
+// turns them into what its own system offers; nothing outside this program ever sees them.
 
 #include <cstdint>
 #include <string>
@@ -46,7 +52,13 @@ constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorMoreData = 234;
 
 // ---- tray ---------------------------------------------------------------------------------------
+// Which fields of the tray record count, and the record's own size.
 constexpr std::uint32_t kNifMessage = 1, kNifIcon = 2, kNifTip = 4;
+constexpr std::uint32_t kTrayDataSize = 88;
+// The first message number free for a program's own use; the tray's callback is the next one.
+constexpr std::uint32_t kUserMessage = 0x400;
+constexpr std::uint32_t kTrayCallbackMessage = kUserMessage + 1;
+// The mouse messages a tray callback carries (in lParam).
 constexpr std::uint32_t kMouseMove = 0x200, kLButtonDown = 0x201, kLButtonUp = 0x202,
                         kLButtonDblClk = 0x203, kRButtonDown = 0x204, kRButtonUp = 0x205,
                         kMButtonDown = 0x207;

@@ -2,7 +2,7 @@
 
 #include "fixture.h"
 
-using platform::TrayOp;
+using namespace platform;
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, ARightClickBringsTheWindowForwardAndOpensTheMenuAtTheCurs
 {
     Show();
     fake.cursor = QPoint(300, 250);
-    form->trayMessage(0x401, 100, 0x204);
+    form->trayMessage(0x401, 100, kRButtonDown);
     EXPECT_EQ(fake.calls.front(), "cursorPos");
     EXPECT_EQ(fake.foreground, form.get());
     QMenu* menu = form->popExt();
@@ -104,12 +104,13 @@ TEST_F(MainWindowTest, ARightClickBringsTheWindowForwardAndOpensTheMenuAtTheCurs
 TEST_F(MainWindowTest, EveryOtherMouseMessageIsIgnored)
 {
     Show();
-    for (std::uint32_t message : {0x200u, 0x201u, 0x202u, 0x203u, 0x205u, 0x207u}) {
+    for (std::uint32_t message : {kMouseMove, kLButtonDown, kLButtonUp, kLButtonDblClk, kRButtonUp,
+                                  kMButtonDown}) {
         form->trayMessage(0x401, 100, message);
         EXPECT_TRUE(fake.calls.empty()) << message;
         EXPECT_FALSE(form->popExt()->isVisible()) << message;
     }
-    form->trayMessage(0x402, 100, 0x204);
+    form->trayMessage(0x402, 100, kRButtonDown);
     EXPECT_TRUE(fake.calls.empty()) << "another message number";
 }
 
@@ -133,7 +134,7 @@ TEST_F(MainWindowTest, TheIconStaysWithTheWindowThroughAlwaysOnTop)
     EXPECT_EQ(op, TrayOp::Modify);
     EXPECT_EQ(data.window, form.get());
     EXPECT_EQ(Tip(data), QStringLiteral("CPU 使用率 80%"));
-    form->trayMessage(0x401, 100, 0x204);
+    form->trayMessage(0x401, 100, kRButtonDown);
     EXPECT_TRUE(form->popExt()->isVisible());
     form->popExt()->hide();
 }
