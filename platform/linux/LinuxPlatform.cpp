@@ -15,7 +15,7 @@ LinuxPlatform::~LinuxPlatform() = default;
 
 std::vector<WindowInfo> LinuxPlatform::windows()
 {
-    return windows_.list();
+    return compositor_.windows(windows_.list());
 }
 
 ProcessHandle LinuxPlatform::openProcess(std::uint32_t pid, std::uint64_t identity)
@@ -88,6 +88,7 @@ QPoint LinuxPlatform::cursorPos()
 void LinuxPlatform::setForegroundWindow(QWidget* window)
 {
     linux_impl::setForegroundWindow(window);
+    compositor_.raise(window);
 }
 
 void LinuxPlatform::hideTaskbarButton(QWidget* window, bool hide)
