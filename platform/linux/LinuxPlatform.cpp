@@ -82,6 +82,10 @@ bool LinuxPlatform::notifyIcon(TrayOp op, const TrayData& data)
 
 QPoint LinuxPlatform::cursorPos()
 {
+    // Asked while a tray click is handled: where the tray host says it was, which on a Wayland
+    // session only the host knows.
+    if (const auto point = tray_.clickPoint())
+        return *point;
     return linux_impl::cursorPos();
 }
 
