@@ -31,15 +31,24 @@ Compositor::Compositor(std::string swaySocket) : sway_(std::move(swaySocket))
     // any window of ours is mapped, so that none is ever tiled; the rule names our process,
     // whose windows sway knows by it both through Xwayland (_NET_WM_PID, which Qt sets) and
     // natively (the socket's owner).
-    if (sway_.onSway())
+    if (sway_.onSway()) {
         sway_.command("for_window [pid=" + std::to_string(::getpid()) + "] floating enable");
+        return;
+    }
+    plasma_ = std::make_unique<PlasmaWindows>();
+    if (!plasma_->available())
+        plasma_.reset();
 }
 
 std::vector<WindowInfo> Compositor::windows(std::vector<WindowInfo> x11)
 {
-    if (!sway_.onSway())
+    if (sway_.onSway())
+        return mergeWindows(std::move(x11), sway_.windows());
+    if (!plasma_)
         return x11;
-    return mergeWindows(std::move(x11), sway_.windows());
+    plasmaWindows_ = plasma_->windows();
+    markX11Windows(plasmaWindows_, x11);
+    return mergeWindows(std::move(x11), plasmaWindows_);
 }
 
 void Compositor::raise(QWidget* window)

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace platform::linux_impl {
 namespace {
@@ -95,6 +96,19 @@ std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
         }
     }
     return merged;
+}
+
+void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11)
+{
+    std::unordered_set<std::uint32_t> pids;
+    std::unordered_set<std::string> titles;
+    for (const WindowInfo& window : x11) {
+        pids.insert(window.pid);
+        if (!window.title.empty())
+            titles.insert(window.title);
+    }
+    for (CompositorWindow& window : compositor)
+        window.x11 = pids.contains(window.pid) || titles.contains(window.title);
 }
 
 }  // namespace platform::linux_impl

@@ -35,4 +35,10 @@ struct CompositorWindow {
 std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
                                      const std::vector<CompositorWindow>& compositor);
 
+// For a compositor that lists X11 windows among its own without saying which (KWin): a window
+// of a process that has X11 windows, or titled as an X11 window is, is taken for an X11 one, so
+// that the X11 list speaks for it (matched by owner) and a pid an X11 program wrote itself
+// (_NET_WM_PID, which such a compositor reports) never makes a row of its own.
+void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11);
+
 }  // namespace platform::linux_impl

@@ -34,13 +34,13 @@ SessionChoice chooseSession(const SessionEnvironment& environment)
         wayland = !environment.waylandDisplay.empty();
     }
     if (wayland) {
-        choice.notice = environment.swaySocket.empty()
-            ? "mirebo: no X display: as a native Wayland client the window cannot stay on top or "
-              "keep off the taskbar, the tray menu cannot open at the icon, and this compositor "
-              "lists no other program's windows"
-            : "mirebo: no X display: as a native Wayland client the window cannot stay on top "
-              "(sway floats it above tiled windows) or keep off the taskbar, and the tray menu "
-              "cannot open at the icon";
+        choice.notice = std::string("mirebo: ") +
+            (environment.display.empty() ? "no X display" : "Wayland chosen by QT_QPA_PLATFORM") +
+            ": as a native Wayland client the window cannot stay on top" +
+            (environment.swaySocket.empty() ? "" : " (sway floats it above tiled windows)") +
+            " or keep off the taskbar, the tray menu cannot open at the icon on every tray, and "
+            "other programs' windows are listed only where the compositor tells them (sway; KDE "
+            "Plasma to an installed mirebo)";
     }
     return choice;
 }

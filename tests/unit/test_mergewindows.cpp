@@ -149,3 +149,20 @@ TEST_F(MergedApplistTest, EndTaskOnANativeRowUsesItsPidAndStartTime)
     form->BitBtn1Click();
     EXPECT_EQ(fake.terminated, std::vector<std::uint32_t>{30});
 }
+
+// ---- a compositor that does not say which windows are X11 ones (KWin) ----
+TEST(MarkX11Windows, ByOwnerOrTitle)
+{
+    std::vector<CompositorWindow> kwin{Native(1, "foot", 30), Native(2, "xterm", 10),
+                                       Native(3, "日本語タイトル端末", 666), Native(4, "", 40)};
+    platform::linux_impl::markX11Windows(kwin, {X11(7, "xterm", 10), X11(8, "日本語タイトル端末", 20)});
+    EXPECT_FALSE(kwin[0].x11);
+    EXPECT_TRUE(kwin[1].x11);    // its owner has X11 windows
+    EXPECT_TRUE(kwin[2].x11);    // an X11 window's title, under a pid the program wrote
+    EXPECT_FALSE(kwin[3].x11);
+    // The lying one is not listed (the X11 list knows no window of pid 666); its X11 window is,
+    // under its real owner, next to its neighbour in the X11 list.
+    const auto merged = mergeWindows({X11(7, "xterm", 10), X11(8, "日本語タイトル端末", 20)}, kwin);
+    EXPECT_EQ(Titles(merged), (Strings{"foot", "xterm", "日本語タイトル端末", ""}));
+    EXPECT_EQ(merged[2].pid, 20u);
+}
