@@ -178,6 +178,23 @@ void BM_MergeWindows(benchmark::State& state)
 }
 BENCHMARK(BM_MergeWindows)->ArgName("sway_views")->Arg(10)->Arg(50)->Arg(200);
 
+// The same for a compositor that does not say which windows are X11 ones (KWin): telling them
+// apart by the X11 list first, then the merge.
+void BM_MergeUnmarkedWindows(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    SwayViews views([](std::uint32_t pid) { return pid * 7ull; });
+    views.reset(*parseSwayTree(QByteArray::fromStdString(Tree(count))));
+    const auto x11 = X11Windows(count);
+    auto kwin = views.windows();
+    for (auto _ : state) {
+        markX11Windows(kwin, x11);
+        auto merged = mergeWindows(x11, kwin);
+        benchmark::DoNotOptimize(merged.data());
+    }
+}
+BENCHMARK(BM_MergeUnmarkedWindows)->ArgName("windows")->Arg(50);
+
 // One event as sway sends it (a title change: a terminal's title follows its directory) read
 // and applied to the list.
 void BM_SwayTitleEvent(benchmark::State& state)

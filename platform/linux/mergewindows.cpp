@@ -101,14 +101,28 @@ std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
 void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11)
 {
     std::unordered_set<std::uint32_t> pids;
-    std::unordered_set<std::string> titles;
+    std::unordered_map<std::string, int> unclaimed;   // X11 windows by title, not yet accounted for
     for (const WindowInfo& window : x11) {
         pids.insert(window.pid);
         if (!window.title.empty())
-            titles.insert(window.title);
+            ++unclaimed[window.title];
     }
-    for (CompositorWindow& window : compositor)
-        window.x11 = pids.contains(window.pid) || titles.contains(window.title);
+    // First the windows whose owner has X11 windows: they are those.
+    for (CompositorWindow& window : compositor) {
+        window.x11 = pids.contains(window.pid);
+        if (const auto it = unclaimed.find(window.title); window.x11 && it != unclaimed.end() && it->second > 0)
+            --it->second;
+    }
+    // Then, of the others, one per X11 window left with the same title: an X11 window under a pid
+    // its program wrote. The rest are native, whatever their titles.
+    for (CompositorWindow& window : compositor) {
+        if (window.x11)
+            continue;
+        if (const auto it = unclaimed.find(window.title); it != unclaimed.end() && it->second > 0) {
+            window.x11 = true;
+            --it->second;
+        }
+    }
 }
 
 }  // namespace platform::linux_impl

@@ -36,9 +36,11 @@ std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
                                      const std::vector<CompositorWindow>& compositor);
 
 // For a compositor that lists X11 windows among its own without saying which (KWin): a window
-// of a process that has X11 windows, or titled as an X11 window is, is taken for an X11 one, so
-// that the X11 list speaks for it (matched by owner) and a pid an X11 program wrote itself
-// (_NET_WM_PID, which such a compositor reports) never makes a row of its own.
+// of a process that has X11 windows is taken for an X11 one, and so is, for each X11 window not
+// accounted for that way, one other window with its title: an X11 window under a pid its
+// program wrote itself (_NET_WM_PID, which such a compositor may report). The X11 list then
+// speaks for them (matched by owner), and a written pid never makes a row of its own; a native
+// window that merely shares a title with an X11 window stays native.
 void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11);
 
 }  // namespace platform::linux_impl

@@ -1,6 +1,7 @@
 #include "platform/linux/tray.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
 
@@ -110,6 +111,9 @@ bool TrayIcons::add(const Key& key, const TrayData& data)
             delete item;
             return false;
         }
+    } else if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // A native Wayland client has no XEmbed tray to dock in, ever.
+        return false;
     } else {
         auto* icon = new QSystemTrayIcon(QCoreApplication::instance());
         entry->icon = icon;

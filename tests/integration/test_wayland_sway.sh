@@ -6,35 +6,16 @@
 # End task on the native row ends it; a right click on the tray icon opens the menu at the icon
 # and brings the window forward, and the menu's "終了" ends the program.
 #
-# Runs itself on scripts/with-sway.sh, as an unprivileged user, from copies of what it needs.
-# The list is read over AT-SPI (atspi_dump.py), the pointer driven by tests/tools/wl_pointer.
+# Runs itself on scripts/with-sway.sh (wayland.sh). The list is read over AT-SPI, the pointer
+# driven by tests/tools/wl_pointer: headless sway has none of its own.
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/wayland.sh"
+on_wayland_session
+require foot swaymsg grim
 
-if [ "${MIREBO_SWAY:-}" != 1 ]; then
-    [ -n "$APP" ] || fail "APP is not set"
-    POINTER=${WL_POINTER:-$(dirname "$APP")/tests/tools/wl_pointer}
-    [ -x "$POINTER" ] || skip "$POINTER is not built (package libwayland-dev)"
-    here=$(dirname "$0")
-    exec "$SRC/scripts/with-sway.sh" --copy "$0" --copy "$here/lib.sh" --copy "$here/atspi_dump.py" \
-        --copy "$APP" --copy "$POINTER" -- bash "$(basename "$0")"
-fi
-
-# ---- on the session, in the directory of copies ----------------------------------
-APP="$PWD/$(basename "$APP")"
-POINTER="$PWD/wl_pointer"
-PY=/usr/bin/python3
-require foot xterm swaymsg grim xdotool xwininfo dbus-send
-"$PY" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' 2>/dev/null \
-    || skip "no AT-SPI bindings for $PY (packages python3-gi, gir1.2-atspi-2.0)"
-[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
-mkdir -p "$ARTIFACTS"
-TEST_TMP=$(mktemp -d "$PWD/test.XXXXXX")
-export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
-trap _lib_exit EXIT
-
-# views: one line per window sway shows: con_id pid kind x y w h natural_w natural_h title
+# views: one line per window sway shows: con_id pid kind x y w h natural_w natural_h focus title
 # (kind: floating or tiled, then /xwayland or /native; rect is the window's, on screen).
 views() {
     swaymsg -t get_tree | "$PY" -c '
@@ -68,7 +49,7 @@ wait_until 20 _has_view "$FOOT" || fail "foot never showed a window"
 wait_until 20 _has_view "$XTERM" || fail "xterm never showed a window"
 
 # As a user starts it: nothing chosen, the session offers both Wayland and an X display.
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$APP" 2>"$TEST_TMP/stderr" &
+"$APP" 2>"$TEST_TMP/stderr" &
 APP_PID=$!
 wait_until 20 _has_view "$APP_PID" || fail "the program showed no window on sway"
 sleep 1
@@ -87,17 +68,6 @@ dx=$(((x + w / 2) - (wx + ww / 2))); dy=$(((y + h / 2) - (wy + wh / 2)))
 check '[ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 16 ]' "it is centred (off by $dx,$dy; the title bar counts in y)"
 
 # ---- the list, as a screen reader reads it ---------------------------------------------
-A11Y=$(dbus-send --session --print-reply=literal --reply-timeout=10000 --dest=org.a11y.Bus /org/a11y/bus \
-    org.a11y.Bus.GetAddress 2>/dev/null | sed 's/^ *//') || A11Y=""
-[ -n "$A11Y" ] || skip "the session cannot start an accessibility bus (package at-spi2-core)"
-TABLE="$TEST_TMP/tree.tsv"
-read_list() {
-    AT_SPI_BUS_ADDRESS="$A11Y" "$PY" atspi_dump.py --pid "$APP_PID" --title "$APP_TITLE" --wait-for "$1" \
-        --timeout 20 --text "$ARTIFACTS/$2.txt" --table "$TABLE" || fail "could not read the list over AT-SPI"
-}
-# rows: "title<TAB>pid<TAB>states of the pid cell", one line a row, in the list's order.
-rows() { awk -F'\t' '$4 == "table cell" { printf "%s%s", $5, (++n % 2 ? "\t" : "\t" $7 "\n") }' "$TABLE"; }
-has_row() { rows | cut -f1,2 | grep -qxF "$1"$'\t'"$2"; }
 read_list "$FOOT" wayland_sway_list
 say "list: $(rows | cut -f1,2 | tr '\t\n' '=,')"
 check 'has_row "ネイティブ端末" "$FOOT"' "the native terminal is listed with its pid ($FOOT)"
@@ -106,17 +76,7 @@ check 'has_row "$APP_TITLE" "$APP_PID"' "the program lists itself ($APP_PID)"
 check '[ "$(rows | cut -f2 | sort | uniq -d)" = "" ]' "one row per process"
 
 # ---- End task on the native row ----------------------------------------------------------
-row=$(rows | cut -f2 | grep -nxF "$FOOT" | cut -d: -f1)
-read -r ax ay < <(win_position "$APP_WIN")
-xdotool mousemove $((ax + 40)) $((ay + 32)) click 1   # the list's tab
-sleep 0.5
-xdotool mousemove $((ax + 40)) $((ay + 78)) click 1   # row 1
-for ((i = 1; i < row; i++)); do xdotool key Down; sleep 0.2; done
-sleep 1.2   # a tick may reorder the rows: read back which one is chosen
-read_list "$FOOT" wayland_sway_chosen
-chosen=$(rows | awk -F'\t' '$3 ~ /selected/ { print $2 }')
-check '[ "$chosen" = "$FOOT" ]' "the native row is chosen (the chosen pid is ${chosen:-none})"
-xdotool mousemove $((ax + 190)) $((ay + 276)) click 1   # 終了
+end_task "$FOOT" wayland_sway_chosen
 wait_gone "$FOOT" 3 || fail "End task left the native terminal ($FOOT) running"
 check 'is_alive "$XTERM" && is_alive "$APP_PID"' "the X11 terminal and the program go on"
 

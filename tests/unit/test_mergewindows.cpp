@@ -166,3 +166,12 @@ TEST(MarkX11Windows, ByOwnerOrTitle)
     EXPECT_EQ(Titles(merged), (Strings{"foot", "xterm", "日本語タイトル端末", ""}));
     EXPECT_EQ(merged[2].pid, 20u);
 }
+
+TEST(MarkX11Windows, ANativeWindowSharingAnX11TitleStaysNative)
+{
+    // A second copy of a program, one on X11 and one native, both titled alike.
+    std::vector<CompositorWindow> kwin{Native(1, "ミレボ", 42), Native(2, "ミレボ", 43)};
+    platform::linux_impl::markX11Windows(kwin, {X11(7, "ミレボ", 42)});
+    EXPECT_TRUE(kwin[0].x11);
+    EXPECT_FALSE(kwin[1].x11);
+}
