@@ -8,7 +8,7 @@
 #
 # Runs itself on scripts/with-sway.sh (wayland.sh). The list is read over AT-SPI, the pointer
 # driven by tests/tools/wl_pointer: headless sway has none of its own.
-# shellcheck disable=SC2016,SC2034
+# shellcheck disable=SC2016,SC2034,SC2119,SC2317
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/wayland.sh"

@@ -1,4 +1,5 @@
 # Helpers for the tests on a Wayland session (test_wayland_*.sh), sourced after lib.sh.
+# shellcheck shell=bash disable=SC2016,SC2034
 
 # on_wayland_session [--kwin] "$@": re-runs the calling test on a private headless session
 # (scripts/with-sway.sh), as an unprivileged user, from copies of what it needs; once there,
