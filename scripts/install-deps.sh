@@ -15,4 +15,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   desktop-file-utils appstream dpkg-dev file \
   xvfb openbox fluxbox xfwm4 trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps xrestop \
   at-spi2-core python3-gi gir1.2-atspi-2.0 \
+  qt6-wayland sway xwayland foot grim libwayland-dev plasma-wayland-protocols kwin-wayland \
   >/dev/null

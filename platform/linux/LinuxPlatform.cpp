@@ -15,7 +15,7 @@ LinuxPlatform::~LinuxPlatform() = default;
 
 std::vector<WindowInfo> LinuxPlatform::windows()
 {
-    return windows_.list();
+    return compositor_.windows(windows_.list());
 }
 
 ProcessHandle LinuxPlatform::openProcess(std::uint32_t pid, std::uint64_t identity)
@@ -82,12 +82,17 @@ bool LinuxPlatform::notifyIcon(TrayOp op, const TrayData& data)
 
 QPoint LinuxPlatform::cursorPos()
 {
+    // Asked while a tray click is handled: where the tray host says it was, which on a Wayland
+    // session only the host knows.
+    if (const auto point = tray_.clickPoint())
+        return *point;
     return linux_impl::cursorPos();
 }
 
 void LinuxPlatform::setForegroundWindow(QWidget* window)
 {
     linux_impl::setForegroundWindow(window);
+    compositor_.raise(window);
 }
 
 void LinuxPlatform::hideTaskbarButton(QWidget* window, bool hide)

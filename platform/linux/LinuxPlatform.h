@@ -4,6 +4,7 @@
 // Works without a display too: then there are no windows and the X requests do nothing.
 
 #include "platform/Platform.h"
+#include "platform/linux/compositor.h"
 #include "platform/linux/process.h"
 #include "platform/linux/statregistry.h"
 #include "platform/linux/tray.h"
@@ -45,6 +46,7 @@ public:
 
 private:
     linux_impl::WindowLister windows_;
+    linux_impl::Compositor compositor_;
     linux_impl::ProcessTable processes_;
     linux_impl::StatRegistry stats_;
     linux_impl::TrayIcons tray_;

@@ -44,9 +44,10 @@ icon_difference() {
     compare -metric AE "$ref" "$2" null: 2>&1 || true
 }
 
-# check_tree ROOT WHAT: the installed files under ROOT/usr.
+# check_tree ROOT WHAT PROGRAM: the installed files under ROOT/usr; PROGRAM is where the
+# program is once installed (the desktop entry names it so, for KWin).
 check_tree() {
-    local root=$1 what=$2 out n icon desktop=$1/usr/share/applications/mirebo.desktop
+    local root=$1 what=$2 program=$3 out n icon desktop=$1/usr/share/applications/mirebo.desktop
     local meta=$1/usr/share/metainfo/$APP_ID.metainfo.xml
     check '[ "$(files_under "$root")" = "$EXPECTED" ]' "$what: installs exactly the program, desktop entry, icons and metainfo"
     check '[ -x "$root/usr/bin/mirebo" ] && file -b "$root/usr/bin/mirebo" | grep -q "^ELF .* executable"' \
@@ -54,8 +55,10 @@ check_tree() {
 
     out=$(desktop-file-validate "$desktop" 2>&1) || true
     check '[ -z "$out" ]' "$what: desktop-file-validate accepts the desktop entry without a remark${out:+ (said: $out)}"
-    check 'grep -qx "Exec=mirebo" "$desktop" && grep -qx "Icon=mirebo" "$desktop" && grep -qx "Type=Application" "$desktop"' \
-        "$what: the desktop entry runs mirebo with the icon mirebo"
+    check 'grep -qx "Exec=$program" "$desktop" && grep -qx "Icon=mirebo" "$desktop" && grep -qx "Type=Application" "$desktop"' \
+        "$what: the desktop entry runs $program with the icon mirebo"
+    check 'grep -qx "X-KDE-Wayland-Interfaces=org_kde_plasma_window_management" "$desktop"' \
+        "$what: the desktop entry asks KWin for its window list"
     check 'grep -qx "Name\[ja\]=ミレボ" "$desktop" && grep -q "^Comment\[ja\]=." "$desktop"' \
         "$what: the desktop entry has its Japanese name and comment"
 
@@ -101,10 +104,12 @@ check_deb() {
     check '[ -z "$out" ]' "$what: every file in it belongs to root"
 
     dpkg-deb -x "$deb" "$root"
-    check_tree "$root" "$what"
+    check_tree "$root" "$what" /usr/bin/mirebo
     for f in $EXPECTED; do
         [ "$f" = usr/bin/mirebo ] && continue
-        check 'cmp -s "$root/$f" "$INSTALLED/$f"' "$what: $f is the same as a plain install's"
+        # The desktop entry names the program where each install put it.
+        check 'cmp -s <(grep -v "^Exec=" "$root/$f") <(grep -v "^Exec=" "$INSTALLED/$f")' \
+            "$what: $f is the same as a plain install's"
     done
     check '[ "$(stat -c %a "$root/usr/bin/mirebo")" = 755 ]' "$what: the program is mode 755"
     check '! file -b "$root/usr/bin/mirebo" | grep -q "not stripped"' "$what: the program is stripped"
@@ -117,7 +122,7 @@ check_deb() {
 INSTALLED=$TEST_TMP/install
 cmake --build "$BUILD" --target mirebo_icons >/dev/null || fail "cannot build the icons in $BUILD"
 cmake --install "$BUILD" --prefix "$INSTALLED/usr" >/dev/null || fail "cmake --install $BUILD failed"
-check_tree "$INSTALLED" "install"
+check_tree "$INSTALLED" "install" "$INSTALLED/usr/bin/mirebo"
 
 # The package made from the same build.
 out=$(cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$TEST_TMP/pack" 2>&1) || fail "cpack failed: $out"

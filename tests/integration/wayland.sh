@@ -1,0 +1,62 @@
+# Helpers for the tests on a Wayland session (test_wayland_*.sh), sourced after lib.sh.
+# shellcheck shell=bash disable=SC2016,SC2034
+
+# on_wayland_session [--kwin] "$@": re-runs the calling test on a private headless session
+# (scripts/with-sway.sh), as an unprivileged user, from copies of what it needs; once there,
+# sets up what ensure_desktop would, with APP and POINTER naming the copies.
+on_wayland_session() {
+    local here
+    if [ "${MIREBO_SWAY:-}" != 1 ]; then
+        [ -n "$APP" ] || fail "APP is not set"
+        POINTER=${WL_POINTER:-$(dirname "$APP")/tests/tools/wl_pointer}
+        [ -x "$POINTER" ] || skip "$POINTER is not built (package libwayland-dev)"
+        here=$(dirname "$0")
+        # shellcheck disable=SC2068
+        exec "$SRC/scripts/with-sway.sh" $@ --copy "$0" --copy "$here/lib.sh" --copy "$here/wayland.sh" \
+            --copy "$here/atspi_dump.py" --copy "$APP" --copy "$POINTER" -- bash "$(basename "$0")"
+    fi
+    APP="$PWD/$(basename "$APP")"
+    POINTER="$PWD/wl_pointer"
+    PY=/usr/bin/python3
+    require xterm xdotool xwininfo xprop dbus-send
+    "$PY" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' 2>/dev/null \
+        || skip "no AT-SPI bindings for $PY (packages python3-gi, gir1.2-atspi-2.0)"
+    [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
+    mkdir -p "$ARTIFACTS"
+    TEST_TMP=$(mktemp -d "$PWD/test.XXXXXX")
+    export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
+    trap _lib_exit EXIT
+    A11Y=$(dbus-send --session --print-reply=literal --reply-timeout=10000 --dest=org.a11y.Bus /org/a11y/bus \
+        org.a11y.Bus.GetAddress 2>/dev/null | sed 's/^ *//') || A11Y=""
+    [ -n "$A11Y" ] || skip "the session cannot start an accessibility bus (package at-spi2-core)"
+    # The program exports its accessibility tree, read as a screen reader would.
+    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+}
+
+# read_list NAME ARTIFACT: waits until the list shows a cell NAME and reads it over AT-SPI.
+read_list() {
+    AT_SPI_BUS_ADDRESS="$A11Y" "$PY" atspi_dump.py --pid "$APP_PID" --title "$APP_TITLE" --wait-for "$1" \
+        --timeout 20 --text "$ARTIFACTS/$2.txt" --table "$TEST_TMP/tree.tsv" \
+        || fail "could not read the list over AT-SPI"
+}
+# rows: "title<TAB>pid<TAB>states of the pid cell", one line a row, in the list's order.
+rows() { awk -F'\t' '$4 == "table cell" { printf "%s%s", $5, (++n % 2 ? "\t" : "\t" $7 "\n") }' "$TEST_TMP/tree.tsv"; }
+has_row() { rows | cut -f1,2 | grep -qxF "$1"$'\t'"$2"; }
+
+# end_task PID ARTIFACT: chooses the row of PID in the list (the list's tab, row 1, then down)
+# and presses "終了" under it, as a user would.
+end_task() {
+    local pid=$1 row ax ay i chosen
+    row=$(rows | cut -f2 | grep -nxF "$pid" | cut -d: -f1)
+    [ -n "$row" ] || fail "no row of $pid to end"
+    read -r ax ay < <(win_position "$APP_WIN")
+    xdotool mousemove $((ax + 40)) $((ay + 32)) click 1   # the list's tab
+    sleep 0.5
+    xdotool mousemove $((ax + 40)) $((ay + 78)) click 1   # row 1
+    for ((i = 1; i < row; i++)); do xdotool key Down; sleep 0.2; done
+    sleep 1.2   # a tick may reorder the rows: read back which one is chosen
+    read_list "$pid" "$2"
+    chosen=$(rows | awk -F'\t' '$3 ~ /selected/ { print $2 }')
+    check '[ "$chosen" = "$pid" ]' "the row of $pid is chosen"
+    xdotool mousemove $((ax + 180)) $((ay + 248)) click 1   # 終了
+}

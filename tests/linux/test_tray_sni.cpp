@@ -1,0 +1,209 @@
+// Our StatusNotifierItem on a real session bus, seen from a stand-in watcher and host: it tells
+// the watcher, hands a ContextMenu's position on with the right click, and offers its menu over
+// dbusmenu. Run under a private bus (ctest: linux_tests_on_bus); skipped without one.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPixmap>
+
+#include <cstring>
+#include <functional>
+
+#include "platform/linux/tray.h"
+#include "platform/linux/tray_dbustypes.h"
+
+using namespace platform;
+using namespace platform::linux_impl;
+
+namespace {
+
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+public:
+    QStringList registered;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { registered << service; }
+};
+
+struct Receiver final : TrayReceiver {
+    explicit Receiver(TrayIcons& tray) : tray(tray) {}
+    void trayMessage(std::uint32_t message, std::uint32_t, std::uint32_t mouse) override
+    {
+        messages.push_back({message, mouse});
+        points.push_back(tray.clickPoint());
+    }
+    TrayIcons& tray;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> messages;
+    std::vector<std::optional<QPoint>> points;
+};
+
+bool WaitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class SniOnBus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+        watcherBus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher")));
+        ASSERT_TRUE(watcherBus->registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        ASSERT_TRUE(watcherBus->registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                               QDBusConnection::ExportAllSlots));
+    }
+    void TearDown() override
+    {
+        if (watcherBus) {
+            watcherBus->unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+            watcherBus.reset();
+            QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+        }
+    }
+
+    TrayData Record(Receiver& receiver, QMenu* menu)
+    {
+        TrayData data;
+        data.size = sizeof data;
+        data.window = &receiver;
+        data.id = 100;
+        data.flags = kNifMessage | kNifIcon | kNifTip;
+        data.callbackMessage = 0x401;
+        QPixmap pixmap(16, 16);
+        pixmap.fill(QColor(0, 255, 0));
+        data.icon = QIcon(pixmap);
+        std::strncpy(data.tip, "CPU 使用率 42%", sizeof data.tip - 1);
+        data.menu = menu;
+        return data;
+    }
+
+    // A call as a host makes it, from a connection of the host's own.
+    QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments = {})
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(watcher.registered.value(0), path, interface, method);
+        call.setArguments(arguments);
+        return watcherBus->call(call, QDBus::BlockWithGui, 5000);
+    }
+    QVariant Property(const QString& name)
+    {
+        const QDBusMessage reply = Call(QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                        QStringLiteral("Get"),
+                                        {QStringLiteral("org.kde.StatusNotifierItem"), name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+
+    FakeWatcher watcher;
+    std::unique_ptr<QDBusConnection> watcherBus;
+};
+
+}  // namespace
+
+TEST_F(SniOnBus, RegistersWithTheWatcherAndLeavesTheBusWhenDeleted)
+{
+    TrayIcons tray;
+    Receiver receiver(tray);
+    QMenu menu;
+    menu.addAction(QStringLiteral("終了"));
+    ASSERT_TRUE(tray.apply(TrayOp::Add, Record(receiver, &menu)));
+    ASSERT_TRUE(WaitFor([&] { return !watcher.registered.isEmpty(); }));
+    const QString service = watcher.registered[0];
+    EXPECT_TRUE(service.startsWith(QStringLiteral("org.kde.StatusNotifierItem-")));
+    EXPECT_TRUE(QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value());
+    ASSERT_TRUE(tray.apply(TrayOp::Delete, Record(receiver, &menu)));
+    EXPECT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value());
+}
+
+TEST_F(SniOnBus, ARightClickCarriesWhereTheHostSaysItWas)
+{
+    TrayIcons tray;
+    Receiver receiver(tray);
+    QMenu menu;
+    ASSERT_TRUE(tray.apply(TrayOp::Add, Record(receiver, &menu)));
+    ASSERT_TRUE(WaitFor([&] { return !watcher.registered.isEmpty(); }));
+    Call(QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.kde.StatusNotifierItem"),
+         QStringLiteral("ContextMenu"), {1262, 708});
+    ASSERT_TRUE(WaitFor([&] { return !receiver.messages.empty(); }));
+    EXPECT_EQ(receiver.messages[0], std::make_pair(std::uint32_t{0x401}, kRButtonDown));
+    EXPECT_EQ(receiver.points[0], QPoint(1262, 708));
+    EXPECT_FALSE(tray.clickPoint());   // only while the message is handled
+
+    Call(QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.kde.StatusNotifierItem"),
+         QStringLiteral("Activate"), {5, 6});
+    ASSERT_TRUE(WaitFor([&] { return receiver.messages.size() == 2; }));
+    EXPECT_EQ(receiver.messages[1].second, kLButtonDown);
+}
+
+TEST_F(SniOnBus, IconAndTipAsHostsReadThem)
+{
+    TrayIcons tray;
+    Receiver receiver(tray);
+    ASSERT_TRUE(tray.apply(TrayOp::Add, Record(receiver, nullptr)));
+    ASSERT_TRUE(WaitFor([&] { return !watcher.registered.isEmpty(); }));
+    registerTrayDBusTypes();
+    const auto pixmaps = qdbus_cast<SniPixmaps>(Property(QStringLiteral("IconPixmap")));
+    ASSERT_FALSE(pixmaps.isEmpty());
+    EXPECT_EQ(pixmaps[0].width, 16);
+    ASSERT_EQ(pixmaps[0].argb.size(), 16 * 16 * 4);
+    // Network order: alpha, red, green, blue.
+    EXPECT_EQ(pixmaps[0].argb.left(4), QByteArray("\xff\x00\xff\x00", 4));
+    const auto tip = qdbus_cast<SniToolTip>(Property(QStringLiteral("ToolTip")));
+    EXPECT_EQ(tip.title, QStringLiteral("CPU 使用率 42%"));
+    EXPECT_EQ(Property(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
+    EXPECT_FALSE(Property(QStringLiteral("ItemIsMenu")).toBool());
+}
+
+TEST_F(SniOnBus, TheMenuGoesOutOverDBusMenu)
+{
+    TrayIcons tray;
+    Receiver receiver(tray);
+    QMenu menu;
+    QAction* exit = menu.addAction(QStringLiteral("終了"));
+    menu.addSeparator();
+    QAction* mnemonic = menu.addAction(QStringLiteral("新規実行(&G)..."));
+    mnemonic->setEnabled(false);
+    int triggered = 0, shown = 0;
+    QObject::connect(exit, &QAction::triggered, [&] { ++triggered; });
+    QObject::connect(&menu, &QMenu::aboutToShow, [&] { ++shown; });
+    ASSERT_TRUE(tray.apply(TrayOp::Add, Record(receiver, &menu)));
+    ASSERT_TRUE(WaitFor([&] { return !watcher.registered.isEmpty(); }));
+
+    const auto path = qvariant_cast<QDBusObjectPath>(Property(QStringLiteral("Menu")));
+    ASSERT_EQ(path.path(), QStringLiteral("/MenuBar"));
+    const QString dbusmenu = QStringLiteral("com.canonical.dbusmenu");
+    const QDBusMessage layoutReply =
+        Call(path.path(), dbusmenu, QStringLiteral("GetLayout"), {0, -1, QStringList()});
+    ASSERT_EQ(layoutReply.type(), QDBusMessage::ReplyMessage) << layoutReply.errorMessage().toStdString();
+    const auto layout = qdbus_cast<DBusMenuLayout>(layoutReply.arguments().value(1));
+    ASSERT_EQ(layout.children.size(), 3);
+    EXPECT_EQ(layout.children[0].properties.value(QStringLiteral("label")).toString(), QStringLiteral("終了"));
+    EXPECT_EQ(layout.children[1].properties.value(QStringLiteral("type")).toString(), QStringLiteral("separator"));
+    EXPECT_EQ(layout.children[2].properties.value(QStringLiteral("label")).toString(),
+              QStringLiteral("新規実行(_G)..."));
+    EXPECT_FALSE(layout.children[2].properties.value(QStringLiteral("enabled")).toBool());
+
+    // A host that draws the menu asks first (the program brings its window forward then), and
+    // reports the choice.
+    Call(path.path(), dbusmenu, QStringLiteral("AboutToShow"), {0});
+    EXPECT_EQ(shown, 1);
+    Call(path.path(), dbusmenu, QStringLiteral("Event"),
+         {layout.children[0].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_TRUE(WaitFor([&] { return triggered == 1; }));
+    EXPECT_TRUE(receiver.messages.empty());   // no right click for the program to answer
+}
+
+#include "test_tray_sni.moc"
