@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <QTimer>
+#include <QtEndian>
 #include <QWidget>
 
 namespace platform {
@@ -23,7 +24,7 @@ std::string lower(std::string text)
 void FakePlatform::setCpuUsage(std::int32_t percent)
 {
     std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &percent, 4);
+    qToLittleEndian<qint32>(percent, bytes.data());
     for (const char* key : {"PerfStats\\StartStat", "PerfStats\\StatData"})
         keys[key]["KERNEL\\CPUUsage"] = Value{kTypeBinary, bytes, false};
 }

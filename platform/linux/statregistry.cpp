@@ -97,6 +97,7 @@ long StatRegistry::queryValue(StatKey key, const std::string& name, std::uint32_
     const auto load = sampleLoad(*node == Node::StatData);
     if (!load)
         return kErrorFileNotFound;
+    // Little-endian whatever the machine's order, spelt out: the parsers build without Qt.
     const std::uint32_t bits = static_cast<std::uint32_t>(*load);
     const unsigned char bytes[kLoadSize] = {
         static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QtEndian>
+
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -40,8 +42,7 @@ protected:
             return std::nullopt;
         EXPECT_EQ(type, kTypeBinary);
         EXPECT_EQ(size, 4u);
-        return static_cast<std::int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                                         std::uint32_t(bytes[3]) << 24);
+        return qFromLittleEndian<qint32>(bytes);
     }
 };
 
