@@ -66,13 +66,14 @@ void setForegroundWindow(QWidget* window)
 void hideTaskbarButton(QWidget* window, bool hide)
 {
     const auto x = qtX11();
-    if (!x || currentXid(window) == XCB_NONE)
+    const xcb_window_t shown = x ? currentXid(window) : XCB_NONE;
+    if (shown == XCB_NONE)
         return;
     const xcb_atom_t skip = x->ewmh->_NET_WM_STATE_SKIP_TASKBAR;
     if (window->windowHandle()->isVisible()) {
         // A mapped window's state belongs to the window manager: ask it.
         xcb_ewmh_request_change_wm_state(
-            x->ewmh, x->screen, currentXid(window),
+            x->ewmh, x->screen, shown,
             hide ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE, skip, XCB_NONE,
             XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
         xcb_flush(x->connection);
