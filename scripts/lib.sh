@@ -47,6 +47,22 @@ end_pids() {
     return "$rc"
 }
 
+# tagged TAG: the live processes whose environment holds TAG ("NAME=VALUE"). A tag in the
+# environment follows a process through forks, new sessions and re-parenting to init alike.
+tagged() {
+    local pid
+    grep -lzxF -- "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
+        [ "$pid" = "$$" ] || ! is_alive "$pid" || echo "$pid"
+    done
+}
+
+# end_tagged SECS TAG: ends every process carrying TAG as end_pids does, twice over for those
+# started meanwhile. Returns 1 if any is left.
+end_tagged() {
+    # shellcheck disable=SC2046   # a list of pids
+    end_pids "$1" $(tagged "$2") && end_pids "$1" $(tagged "$2") && [ -z "$(tagged "$2")" ]
+}
+
 # cpu_ticks PID: the process's user + system time so far, in clock ticks.
 cpu_ticks() {
     local stat f

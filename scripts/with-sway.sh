@@ -22,7 +22,7 @@
 # Exit status: that of CMD; 77 if the compositor, Xwayland or dbus is not installed; 125 if the
 # session could not be set up; 2 on a usage error. Everything started carries a tag in its
 # environment (the compositor passes it to what it starts); on exit whatever has it is ended.
-# shellcheck disable=SC2317
+# shellcheck disable=SC2317   # functions called from traps and through wait_until
 set -uo pipefail
 
 readonly ME="with-sway"
@@ -58,24 +58,14 @@ RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-sway.XXXXXX") || exit 125
 TAG="MIREBO_SWAY_TAG=$RUNTIME"
 REAL_ARTIFACTS=${ARTIFACTS:-}
 
-tagged() { grep -lzxF -- "$TAG" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$"; }
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$HERE/lib.sh"
 
 cleanup() {
-    local rc=$? i pids
+    local rc=$?
     trap '' INT TERM HUP
     trap - EXIT
-    for signal in TERM KILL; do
-        pids=$(tagged)
-        [ -n "$pids" ] || break
-        # shellcheck disable=SC2086
-        kill -"$signal" $pids 2>/dev/null
-        for ((i = 0; i < 30; i++)); do
-            [ -z "$(tagged)" ] && break
-            sleep 0.1
-        done
-    done
-    [ -z "$(tagged)" ] || say "could not end: $(tagged | tr '\n' ' ')"
-    wait 2>/dev/null
+    end_tagged 3 "$TAG" || say "could not end: $(tagged "$TAG" | tr '\n' ' ')"
     if [ -n "$REAL_ARTIFACTS" ] && [ -d "$RUNTIME/files/artifacts" ]; then
         mkdir -p "$REAL_ARTIFACTS" && cp -r "$RUNTIME/files/artifacts/." "$REAL_ARTIFACTS/"
     fi
@@ -138,12 +128,7 @@ ready() {
     grep -q '^DISPLAY=' "$RUNTIME/session.env" 2>/dev/null \
         && { [ "$COMPOSITOR" = kwin ] || grep -q '^SWAYSOCK=' "$RUNTIME/session.env"; }
 }
-for ((i = 0; i < 150; i++)); do
-    ready && break
-    kill -0 "$STARTED" 2>/dev/null || break
-    sleep 0.1
-done
-if ! ready; then
+if ! wait_until --while "$STARTED" 15 ready; then
     say "$COMPOSITOR did not start"
     tail -n 15 "$RUNTIME/compositor.log" | sed 's/^/    /' >&2
     exit 125

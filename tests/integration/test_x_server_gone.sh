@@ -16,14 +16,7 @@ is_alive "${MIREBO_DESKTOP_SERVER_PID:-0}" || fail "the desktop does not say whi
 
 # Every process the program starts carries this tag, so that anything left behind can be found.
 TAG="MIREBO_X_GONE_TAG=$TEST_TMP"
-tagged() {
-    local pid
-    for pid in $(grep -lzxF -- "$TAG" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
-        is_alive "$pid" && echo "$pid"
-    done
-    return 0
-}
-at_exit 'end_pids 1 $(tagged)'
+at_exit 'end_tagged 1 "$TAG"'
 
 # A session bus address that leads nowhere, so that no bus is looked for or started.
 DBUS_SESSION_BUS_ADDRESS="unix:path=$TEST_TMP/no-bus" env "$TAG" "$APP" </dev/null >"$TEST_TMP/app.log" 2>&1 &
@@ -43,6 +36,6 @@ say "the program ended $(awk -v a="$since" -v b="$EPOCHREALTIME" 'BEGIN { printf
 check '[ "$status" -lt 128 ]' "it ended normally, not by a signal, after SIG$sig to the server (status $status)"
 check '! grep -qiE "core dumped|abort|segmentation|sanitizer" "$TEST_TMP/app.log"' "without a crash report"
 sleep 0.2
-left=$(tagged)
+left=$(tagged "$TAG")
 check '[ -z "$left" ]' "nothing is left running ${left:+(pids: $(echo "$left" | tr '\n' ' '))}"
 pass
