@@ -54,6 +54,7 @@ tagged() {
     grep -lzxF -- "$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | while read -r pid; do
         [ "$pid" = "$$" ] || ! is_alive "$pid" || echo "$pid"
     done
+    return 0
 }
 
 # end_tagged SECS TAG: ends every process carrying TAG as end_pids does, twice over for those
