@@ -1,18 +1,14 @@
 # shellcheck shell=bash
-# Helpers for the integration tests (tests/integration/test_*.sh), which source this file and
-# then call `on_desktop` first thing. ctest runs each on a private desktop
-# (scripts/with-desktop.sh) and provides APP (the program under test), ARTIFACTS (where
-# screenshots go) and SRC (the source root). Exit status of a test: 0 passed, 1 failed, 77
-# skipped. Scripts that are not tests (scripts/soak.sh) call `ensure_desktop "$@"` instead,
-# which first starts a desktop of their own when they are not on one.
+# Helpers for the integration tests (tests/integration/test_*.sh), which source this file and call
+# `on_desktop` first thing. ctest runs each on a private desktop (scripts/with-desktop.sh) and
+# provides APP (the program under test), ARTIFACTS (where screenshots go) and SRC (the source root).
+# Exit status of a test: 0 passed, 1 failed, 77 skipped. Scripts that are not tests (scripts/soak.sh)
+# call `ensure_desktop "$@"` instead, which starts a desktop of their own when they are not on one.
 #
-# Written to work under `set -euo pipefail`: helpers that can fail on purpose (waits, lookups)
-# return non-zero only where the caller is meant to test it. Helpers that print a result signal
-# failure through their exit status, so `x=$(helper ...)` ends a `set -e` test with that status.
-#
-# `check` takes its condition as a string and evaluates it later, so in tests the linter's
-# SC2016 (no expansion in single quotes) and SC2034 (variable only used in such a condition)
-# are expected; disable them per file.
+# Written for `set -euo pipefail`: helpers return non-zero only where the caller is meant to test it,
+# and those that print a result fail through their status, so `x=$(helper ...)` ends a test.
+# `check` evaluates its condition later, so tests disable the linter's SC2016 (no expansion in single
+# quotes) and SC2034 (variable used only in such a condition).
 
 # Variables here are set for the tests that source this file.
 # shellcheck disable=SC2034
@@ -186,18 +182,6 @@ win_position() {
 has_wm_state() {
     { xprop -id "$1" _NET_WM_STATE 2>/dev/null || true; } | sed -n 's/^_NET_WM_STATE(ATOM) = //p' \
         | sed 's/, */\n/g' | grep -qx "$2"
-}
-
-# window_title WIN: prints the title as UTF-8: _NET_WM_NAME, else WM_NAME, which xprop decodes
-# from whatever encoding it has (xterm, for one, stores COMPOUND_TEXT there, which `xdotool
-# getwindowname` prints undecoded).
-window_title() {
-    local line
-    line=$(xprop -id "$1" _NET_WM_NAME 2>/dev/null | grep ' = "' || true)
-    [ -n "$line" ] || line=$(xprop -id "$1" WM_NAME 2>/dev/null | grep ' = "' || true)
-    [ -n "$line" ] || return 0
-    line=${line#*= \"}
-    printf '%s\n' "${line%\"}" | sed 's/\\\(["\\]\)/\1/g'
 }
 
 # window_pid WIN: prints the window's _NET_WM_PID (empty if it has none).

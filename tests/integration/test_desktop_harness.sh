@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The desktop the other integration tests stand on: a window manager and a
-# tray host run, a window with a Japanese title can be found and its title
-# read back, and screenshots and pixel reads work.
+# tray host run, a window with a Japanese title can be found, and
+# screenshots and pixel reads work.
 # Conditions for `check` are evaluated later, in single quotes on purpose.
 # shellcheck disable=SC2016,SC2034
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 on_desktop
-require xterm identify iconv
+require xterm identify
 
 check '[ "$QT_QPA_PLATFORM" = xcb ]' "Qt programs use X"
 check '[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]' "a private session bus is up"
@@ -24,11 +24,6 @@ xterm -T "$title" -e sleep 600 &
 term=$!
 at_exit "kill $term 2>/dev/null"
 win=$(wait_window "$term" "$title" 10) || fail "no xterm window titled $title"
-check '[ "$(window_title "$win")" = "$title" ]' "the title reads back as $title"
-# xterm keeps its title as COMPOUND_TEXT, which xdotool hands over as it is;
-# for this title that is JIS X 0208 in ISO 2022 form.
-raw=$(xdotool getwindowname "$win" | sed 's/\x1b\$(B/\x1b$B/g' | iconv -f ISO-2022-JP -t UTF-8)
-check '[ "$raw" = "$title" ]' "xdotool reads the same title"
 read -r w h < <(win_geometry "$win")
 check '[ "$w" -gt 100 ] && [ "$h" -gt 100 ]' "the xterm window has a size (${w}x${h})"
 
