@@ -1,7 +1,8 @@
 // xtool: the X questions the tests and the desktop harness ask, and the top-level windows a
 // window list has to survive, kept up until it is killed (or its X server goes away).
 //
-//   xtool --count N    N mapped windows titled "窓 1" .. "窓 N"
+//   xtool --count N    N mapped windows titled "窓 1" .. "窓 N"; under a window manager it is
+//                      ready once the manager lists them all
 //   xtool --huge       titles of 100 KB: _NET_WM_NAME, WM_NAME as STRING and as COMPOUND_TEXT,
 //                      each cut by a fetch of the start inside a character
 //   xtool --invalid    ill-formed UTF-8, control characters, right-to-left text, a zero-width
@@ -36,6 +37,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -174,12 +176,32 @@ void ready()
 
 // ---- the modes --------------------------------------------------------------------------
 
+std::vector<xcb_window_t> topLevels();
+
+// Waits (at most 30 s) until the window manager's client list holds every one of `ours`; at
+// once when no manager runs.
+void waitUntilListed(std::vector<xcb_window_t> ours)
+{
+    std::sort(ours.begin(), ours.end());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::vector<xcb_window_t> listed = topLevels();
+        std::sort(listed.begin(), listed.end());
+        if (std::includes(listed.begin(), listed.end(), ours.begin(), ours.end()))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    die("the window manager did not list every window within 30 s");
+}
+
 void count(int n)
 {
     const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
     const std::string host = hostName();
+    std::vector<xcb_window_t> made;
     for (int i = 1; i <= n; ++i) {
         const xcb_window_t w = createWindow(i);
+        made.push_back(w);
         const std::string title = "窓 " + std::to_string(i);
         // Titles the three ways clients give them: both names, the EWMH one, the old one only.
         if (i % 3 != 2)
@@ -194,6 +216,7 @@ void count(int n)
         if (i % 100 == 0)
             sync();   // keeps the request queue and the server's backlog short
     }
+    waitUntilListed(made);
 }
 
 void huge()
