@@ -19,10 +19,9 @@ shot=$(screenshot charts_running "$win")
 check '[ "$(count_colour "$shot" "$CPU_HISTORY" 00FF00)" -gt 10 ]' "the processor trace is lime and has moved left"
 check '[ "$(count_colour "$shot" "$MEMORY_HISTORY" FFFF00)" -gt 10 ]' "the memory trace is yellow and has moved left"
 
-read -r x y < <(win_position "$win")
-xdotool mousemove $((x + 40)) $((y + 32)) click 1
+xdotool mousemove --window "$win" 40 32 click 1
 sleep 0.3
-xdotool mousemove $((x + 190)) $((y + 32)) click 1
+xdotool mousemove --window "$win" 190 32 click 1
 keys "$win" alt+f Escape Escape
 shot=$(screenshot charts_after_page_switch "$win")
 check '[ "$(count_colour "$shot" "$MEMORY_HISTORY" FFFF00)" -gt 10 ]' "the history survives a page switch and a menu"

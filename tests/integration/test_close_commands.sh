@@ -18,8 +18,7 @@ wait_exit 5
 
 # "閉じる(&C)" on the list page.
 start_app
-read -r x y < <(win_position "$APP_WIN")
-xdotool mousemove $((x + 40)) $((y + 32)) click 1
+xdotool mousemove --window "$APP_WIN" 40 32 click 1
 sleep 0.5
 keys "$APP_WIN" alt+c
 wait_exit 5

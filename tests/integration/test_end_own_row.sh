@@ -7,12 +7,11 @@ set -euo pipefail
 on_desktop
 
 start_app
-read -r x y < <(win_position "$APP_WIN")
-xdotool mousemove $((x + 40)) $((y + 32)) click 1
+xdotool mousemove --window "$APP_WIN" 40 32 click 1
 sleep 1.5
 screenshot end_own_row "$APP_WIN" >/dev/null
 # "終了" under the list, at the right of the page's bottom edge.
-xdotool mousemove $((x + 180)) $((y + 248)) click 1
+xdotool mousemove --window "$APP_WIN" 180 248 click 1
 wait_gone "$APP_PID" 3 || fail "the program survived ending its own row"
 status=0
 wait "$APP_PID" 2>/dev/null || status=$?

@@ -73,10 +73,7 @@ changed() {
 
 # click_tab X: a click on a tab of the main window, at X in the row of tabs.
 click_tab() {
-    local w x y
-    w=$(main_window_now)
-    read -r x y < <(win_position "$w")
-    xdotool mousemove $((x + $1)) $((y + 32)) click 1
+    xdotool mousemove --window "$(main_window_now)" "$1" 32 click 1
     sleep 0.5
 }
 
@@ -107,8 +104,7 @@ sleep 2
 screenshot hostile_invalid_titles "$(main_window_now)" >/dev/null
 # and the rest of the list: a click on the first row (its id: the names are a fixed column), then
 # to its last row.
-read -r x y < <(win_position "$(main_window_now)")
-xdotool mousemove $((x + 200)) $((y + 74)) click 1 key ctrl+End
+xdotool mousemove --window "$(main_window_now)" 200 74 click 1 key ctrl+End
 sleep 0.5
 screenshot hostile_invalid_titles_end "$(main_window_now)" >/dev/null
 fine "ill-formed titles"

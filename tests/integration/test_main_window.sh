@@ -43,8 +43,7 @@ check '! has_wm_state "$win" _NET_WM_STATE_HIDDEN' "it is restored"
 check '! has_wm_state "$win" _NET_WM_STATE_SKIP_TASKBAR' "and keeps the button"
 
 # The list page, for the record.
-read -r x y < <(win_position "$win")
-xdotool mousemove $((x + 40)) $((y + 32)) click 1
+xdotool mousemove --window "$win" 40 32 click 1
 sleep 1.5
 screenshot main_list_page "$win" >/dev/null
 

@@ -38,10 +38,8 @@ run_text() {
     local d
     d=$(dialog)
     xdotool windowactivate --sync "$d" >/dev/null 2>&1 || true
-    local x y
-    read -r x y < <(win_position "$d")
     # Into the combo box's text, replacing what the dialog kept from last time.
-    xdotool mousemove $((x + 60)) $((y + 22)) click 1
+    xdotool mousemove --window "$d" 60 22 click 1
     xdotool key --clearmodifiers ctrl+a BackSpace
     xdotool type --delay 20 "$1"
     xdotool key --clearmodifiers Return

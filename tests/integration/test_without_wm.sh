@@ -24,7 +24,7 @@ check '[ "$(xwininfo -id "$win" | grep -c "Map State: IsViewable")" = 1 ]' "its 
 read -r x y < <(win_position "$win")
 check '[ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + ${MAIN_SIZE%x*})) -le 1024 ] && [ $((y + ${MAIN_SIZE#*x})) -le 768 ]' "on the screen ($x,$y)"
 keys "$win" alt+v u h      # the list is rebuilt every 100 ms
-xdotool mousemove $((x + 40)) $((y + 32)) click 1
+xdotool mousemove --window "$win" 40 32 click 1
 sleep 1
 shot=$(screenshot without_wm_list_before "$win")
 before=$(list_rows "$shot")

@@ -46,17 +46,16 @@ has_row() { rows | cut -f1,2 | grep -qxF "$1"$'\t'"$2"; }
 # end_task PID ARTIFACT: chooses the row of PID in the list (the list's tab, row 1, then down)
 # and presses "終了" under it, as a user would.
 end_task() {
-    local pid=$1 row ax ay i chosen
+    local pid=$1 row i chosen
     row=$(rows | cut -f2 | grep -nxF "$pid" | cut -d: -f1)
     [ -n "$row" ] || fail "no row of $pid to end"
-    read -r ax ay < <(win_position "$APP_WIN")
-    xdotool mousemove $((ax + 40)) $((ay + 32)) click 1   # the list's tab
+    xdotool mousemove --window "$APP_WIN" 40 32 click 1   # the list's tab
     sleep 0.5
-    xdotool mousemove $((ax + 40)) $((ay + 78)) click 1   # row 1
+    xdotool mousemove --window "$APP_WIN" 40 78 click 1   # row 1
     for ((i = 1; i < row; i++)); do xdotool key Down; sleep 0.2; done
     sleep 1.2   # a tick may reorder the rows: read back which one is chosen
     read_list "$pid" "$2"
     chosen=$(rows | awk -F'\t' '$3 ~ /selected/ { print $2 }')
     check '[ "$chosen" = "$pid" ]' "the row of $pid is chosen"
-    xdotool mousemove $((ax + 180)) $((ay + 248)) click 1   # 終了
+    xdotool mousemove --window "$APP_WIN" 180 248 click 1   # 終了
 }
