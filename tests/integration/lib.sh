@@ -171,12 +171,15 @@ wait_exit() {
     check "[ $status -eq 0 ]" "the program ended with status 0 (got $status)"
 }
 
-# win_geometry WIN: prints "W H", the size of the client area; win_position WIN: "X Y", its top
-# left on the screen.
-win_geometry() { xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w, h }'; }
-win_position() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X:/ { x = $4 } /Absolute upper-left Y:/ { y = $4 } END { print x, y }'
+# win_box WIN: prints "X Y W H OVERRIDE", the client area's top left on the screen, its size and
+# whether it bypasses the window manager (yes/no, as a pop-up menu does); win_geometry WIN: "W H";
+# win_position WIN: "X Y".
+win_box() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X:/ { x = $4 } /Absolute upper-left Y:/ { y = $4 }
+        /^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } /Override Redirect State:/ { o = $4 } END { print x, y, w, h, o }'
 }
+win_geometry() { win_box "$1" | cut -d' ' -f3,4; }
+win_position() { win_box "$1" | cut -d' ' -f1,2; }
 
 # has_wm_state WIN ATOM: true if ATOM (e.g. _NET_WM_STATE_ABOVE) is in the window's _NET_WM_STATE.
 has_wm_state() {
@@ -252,37 +255,25 @@ restore() {
     sleep 0.3
 }
 
-# tray_icon_window: prints the program's icon window docked in the tray (the mapped window of
-# the program that lies in the panel at the top), if any.
-tray_icon_window() {
-    local w x y ww wh
+# app_boxes: "WIN X Y W H OVERRIDE" for each mapped window of the program, wherever it is in the
+# window tree (a tray icon is inside the tray's).
+app_boxes() {
+    local w
     for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
-        read -r x y < <(win_position "$w")
-        read -r ww wh < <(win_geometry "$w")
-        if [ "$y" -lt 30 ] && [ "$ww" -le 32 ] && [ "$wh" -le 32 ]; then
-            echo "$w"
-            return 0
-        fi
+        echo "$w $(win_box "$w" 2>/dev/null)"
     done
-    return 0
 }
+
+# tray_icon_window: prints the program's icon window docked in the tray (the mapped window of the
+# program that lies in the panel at the top), if any.
+tray_icon_window() { app_boxes | awk '$3 < 30 && $4 <= 32 && $5 <= 32 { print $1; exit }'; }
 _tray_docked() { [ -n "$(tray_icon_window)" ]; }
 _tray_gone() { [ -z "$(tray_icon_window)" ]; }
 
-# popup_at [X Y]: true when a mapped override-redirect window of the program (a pop-up menu) is
-# open; with X Y, one opened there: its top-left corner there, or, where the screen's edge
-# leaves no room, moved left just enough to fit.
+# popup_at [X Y]: true when a pop-up menu of the program (a mapped override-redirect window) is
+# open; with X Y, one opened there: its top-left corner there, or, where the screen's edge leaves no
+# room, moved left just enough to fit.
 popup_at() {
-    local w px py pw ph
-    for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null || true); do
-        xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
-        read -r px py < <(win_position "$w")
-        read -r pw ph < <(win_geometry "$w")
-        { [ -n "$pw" ] && [ "$pw" -gt 32 ]; } || continue
-        [ $# -eq 2 ] || return 0
-        if [ "$py" = "$2" ] && { [ "$px" = "$1" ] || [ $((px + pw)) -ge 1020 ]; } && [ "$px" -le "$1" ]; then
-            return 0
-        fi
-    done
-    return 1
+    app_boxes | awk -v x="${1-}" -v y="${2-}" '$6 == "yes" && $4 > 32 &&
+        (x == "" || ($3 == y && $2 <= x && ($2 == x || $2 + $4 >= 1020))) { found = 1 } END { exit !found }'
 }
