@@ -3,7 +3,8 @@
 # windows, text, charts, tray icon and list with none of our logic behind them.
 #
 #   scripts/overhead.sh [SECONDS]      (default 30 per measurement; RUNS passes, default 3;
-#                                       NO_DEPS=1 skips the package check)
+#                                       NO_DEPS=1 skips the package check; BUILD= a release
+#                                       build to measure as it is, default: build-release, built)
 #
 # Builds both optimised (the release preset), then on one private desktop (scripts/with-desktop.sh)
 # with a few ordinary windows open (three xterms, two xclocks ticking every second) runs the floor
@@ -24,36 +25,31 @@ SECONDS_EACH=${1:-30}
 RUNS=${RUNS:-3}
 [[ $SECONDS_EACH =~ ^[1-9][0-9]*$ && $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [SECONDS]" >&2; exit 2; }
 
-if [ "${MIREBO_DESKTOP:-}" != 1 ]; then
-    cd "$SRC"
-    [ "${NO_DEPS:-}" = 1 ] || scripts/install-deps.sh
-    cmake --preset release >/dev/null
-    cmake --build --preset release -j"${JOBS:-$(nproc)}" --target mirebo floor
+# A given BUILD (scripts/bench.sh gives its own) is measured as it is; so is the default one
+# when this already runs on a private desktop.
+if [ -z "${BUILD:-}" ] && [ "${MIREBO_DESKTOP:-}" != 1 ]; then
+    [ "${NO_DEPS:-}" = 1 ] || "$SRC/scripts/install-deps.sh"
+    (cd "$SRC" && cmake --preset release >/dev/null && cmake --build --preset release -j"${JOBS:-2}" --target mirebo floor xtool)
+    export MIREBO_XTOOL=${MIREBO_XTOOL:-$SRC/build-release/tests/tools/xtool}
 fi
+export BUILD=${BUILD:-$SRC/build-release}
 
 # shellcheck source=tests/integration/lib.sh
 . "$SRC/tests/integration/lib.sh"
 ensure_desktop "$@"
 require xterm xclock xdotool
+FLOOR=$BUILD/bench/floor APP=$BUILD/mirebo
+for f in "$FLOOR" "$APP"; do [ -x "$f" ] || fail "build $f first (the release preset)"; done
 
-BUILD=$SRC/build-release
-FLOOR=$BUILD/bench/floor
-APP=$BUILD/mirebo
-if [ ! -x "$FLOOR" ] || [ ! -x "$APP" ]; then
-    fail "build $FLOOR and $APP first (the release preset)"
-fi
-
-# ---- the desktop's ordinary windows ---------------------------------------------------------
-LOAD_PIDS=()
+# The desktop's ordinary windows.
 for i in 0 1 2; do
     xterm -geometry 80x24+$((40 + i * 60))+$((80 + i * 60)) -title "xterm-$i" >/dev/null 2>&1 &
-    LOAD_PIDS+=("$!")
+    at_exit "end_pids 2 $!"
 done
 for i in 0 1; do
     xclock -update 1 -geometry 140x140+$((700 + i * 160))+400 >/dev/null 2>&1 &
-    LOAD_PIDS+=("$!")
+    at_exit "end_pids 2 $!"
 done
-at_exit "kill ${LOAD_PIDS[*]} 2>/dev/null"
 # shellcheck disable=SC2317   # called through wait_until
 load_up() { [ "$(xdotool search --onlyvisible --name 'xterm-|xclock' 2>/dev/null | wc -l)" -ge 5 ]; }
 wait_until 15 load_up || fail "the xterms and xclocks did not come up"
@@ -64,103 +60,78 @@ LISTS=$TEST_TMP/client-lists
 # shellcheck disable=SC2016
 stdbuf -oL xprop -spy -root _NET_CLIENT_LIST \
     | bash -c 'while IFS= read -r l; do echo "$EPOCHREALTIME $l"; done' >"$LISTS" &
-SPY_PID=$!
-at_exit "kill $SPY_PID 2>/dev/null"
+at_exit "kill $! 2>/dev/null"
 wait_until 5 test -s "$LISTS" || fail "cannot watch the client list"
 
-# ---- one measurement ---------------------------------------------------------------------------
 runtime_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f\n", s }'; }
 switches() { awk '/ctxt_switches:/ { s += $2 } END { print s + 0 }' "/proc/$1/status"; }
 
-# run WHO INTERVAL: starts the floor or the program, sets it to INTERVAL, measures, ends it;
-# RESULT becomes "cpu% wake/s rss_kB pss_kB start_ms".
+# run PASS WHO INTERVAL: starts the floor or the program, sets it to INTERVAL, measures, ends it;
+# prints its row and adds "who interval cpu% wake/s rss_kB pss_kB start_ms" to RESULTS.
+RESULTS=$TEST_TMP/results
 run() {
-    local who=$1 interval=$2 title t0 win ms r0 r1 s0 s1 w0 w1
-    t0=$EPOCHREALTIME
-    if [ "$who" = floor ]; then
+    local title=$APP_TITLE t0=$EPOCHREALTIME win ms r0 s0 w0
+    if [ "$2" = floor ]; then
         title=floor
-        "$FLOOR" "$interval" >>"$TEST_TMP/floor.log" 2>&1 &
+        "$FLOOR" "$3" >>"$TEST_TMP/floor.log" 2>&1 &
     else
-        title=$APP_TITLE
         "$APP" >>"$TEST_TMP/app.log" 2>&1 &
     fi
     APP_PID=$!
-    win=$(wait_window "$APP_PID" "$title" 20) || fail "$who: no window titled $title within 20 s"
+    win=$(wait_window "$APP_PID" "$title" 20) || fail "$2: no window titled $title within 20 s"
     # The server hands out the ids of ended programs' windows again: only lists from now count.
     ms=$(awk -v t0="$t0" -v id="$(printf '0x%x' "$win")" -F '[ #,]+' '
         $1 > t0 { for (i = 2; i <= NF; i++) if (tolower($i) == id) { printf "%.0f", ($1 - t0) * 1000; exit } }
         ' "$LISTS")
-    if [ "$who" = app ] && [ "$interval" = 100 ]; then
-        keys "$win" alt+v u h
-    fi
+    [ "$2-$3" != app-100 ] || keys "$win" alt+v u h
     # Out of the way of every window, so that no tooltip opens.
     xdotool mousemove 1020 760
     sleep 3
     w0=$EPOCHREALTIME r0=$(runtime_ns "$APP_PID") s0=$(switches "$APP_PID")
     sleep "$SECONDS_EACH"
-    w1=$EPOCHREALTIME r1=$(runtime_ns "$APP_PID") s1=$(switches "$APP_PID")
-    is_alive "$APP_PID" || fail "$who ended during the measurement"
-    RESULT=$(awk -v run=$((r1 - r0)) -v sw=$((s1 - s0)) -v wall="$(awk -v a="$w0" -v b="$w1" 'BEGIN { print b - a }')" \
-        -v ms="${ms:--}" '
+    is_alive "$APP_PID" || fail "$2 ended during the measurement"
+    awk -v pass="$1" -v who="$2" -v iv="$3" -v run=$(($(runtime_ns "$APP_PID") - r0)) \
+        -v sw=$(($(switches "$APP_PID") - s0)) -v t0="$w0" -v t1="$EPOCHREALTIME" -v ms="${ms:--}" -v out="$RESULTS" '
         /^Rss:/ { rss = $2 } /^Pss:/ { pss = $2 }
-        END { printf "%.3f %.1f %d %d %s\n", 100 * run / 1e9 / wall, sw / wall, rss, pss, ms }' \
-        "/proc/$APP_PID/smaps_rollup")
+        END {
+            cpu = 100 * run / 1e9 / (t1 - t0); wake = sw / (t1 - t0)
+            printf "%s %s %.3f %.1f %d %d %s\n", who, iv, cpu, wake, rss, pss, ms >>out
+            printf "%-5s %-6s %-9s %8.3f %8.1f %9.1f %9.1f %9s\n", pass, who, iv " ms", cpu, wake, rss / 1024, pss / 1024, ms
+        }' "/proc/$APP_PID/smaps_rollup"
     stop_app 5
 }
 
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-
-# ---- the passes ------------------------------------------------------------------------------------
-declare -A CPU RSS PSS START
 echo "== $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); ${SECONDS_EACH} s each, $RUNS passes"
 printf '%-5s %-6s %-9s %8s %8s %9s %9s %9s\n' pass who interval "CPU %" wake/s "RSS MiB" "PSS MiB" "start ms"
 for ((pass = 1; pass <= RUNS; pass++)); do
     for interval in 1000 100; do
-        for who in floor app; do
-            run "$who" "$interval"
-            read -r cpu wake rss pss ms <<<"$RESULT"
-            key=$who-$interval
-            CPU[$key]+="$cpu "
-            RSS[$key]+="$rss "
-            PSS[$key]+="$pss "
-            START[$key]+="$ms "
-            printf '%-5s %-6s %-9s %8.3f %8.1f %9s %9s %9s\n' "$pass" "$who" "$interval ms" "$cpu" "$wake" \
-                "$(mib "$rss")" "$(mib "$pss")" "$ms"
-        done
+        for who in floor app; do run "$pass" "$who" "$interval"; done
     done
 done
 
-median() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-echo
-echo "== medians of $RUNS passes"
-printf '%-6s %-9s %8s %9s %9s %9s\n' who interval "CPU %" "RSS MiB" "PSS MiB" "start ms"
-for interval in 1000 100; do
-    for who in floor app; do
-        key=$who-$interval
-        printf '%-6s %-9s %8.3f %9s %9s %9s\n' "$who" "$interval ms" "$(median "${CPU[$key]}")" \
-            "$(mib "$(median "${RSS[$key]}")")" "$(mib "$(median "${PSS[$key]}")")" "$(median "${START[$key]}")"
-    done
-done
-
-echo
-echo "== targets"
-missed=0
-# target NAME OURS FLOOR RATIO MARGIN DIGITS: ours ≤ max(RATIO × floor, floor + MARGIN).
-target() {
-    local verdict word ours limit ratio
-    verdict=$(awk -v ours="$2" -v floor="$3" -v ratio="$4" -v margin="$5" -v d="$6" 'BEGIN {
+# The medians, and the targets from them: ours ≤ max(RATIO × floor, floor + MARGIN).
+awk -v runs="$RUNS" '
+    { n++; key[n] = $1 "-" $2; for (c = 3; c <= 7; c++) v[n, c] = $c }
+    function med(k, c,   i, j, m, a, t) {
+        for (i = 1; i <= n; i++) if (key[i] == k && v[i, c] ~ /^[0-9.]+$/) {
+            t = v[i, c] + 0; for (j = ++m; j > 1 && a[j - 1] > t; j--) a[j] = a[j - 1]; a[j] = t }
+        return m ? a[int((m + 1) / 2)] : "-"
+    }
+    function target(name, c, iv, ratio, margin, d,   ours, floor, limit) {
+        ours = med("app-" iv, c); floor = med("floor-" iv, c)
         limit = ratio * floor; if (floor + margin > limit) limit = floor + margin
-        printf "%s %.*f %.*f %.2f", (ours <= limit ? "PASS" : "MISS"), d, ours, d, limit,
-            (floor > 0 ? ours / floor : 0) }')
-    read -r word ours limit ratio <<<"$verdict"
-    printf '%-4s %-18s ours %8s, limit %8s (ours = %s × floor)\n' "$word" "$1" "$ours" "$limit" "$ratio"
-    [ "$word" = PASS ] || missed=1
-}
-for interval in 1000 100; do
-    target "CPU % at $interval ms" "$(median "${CPU[app-$interval]}")" "$(median "${CPU[floor-$interval]}")" 1.3 0.05 3
-done
-for interval in 1000 100; do
-    target "RSS kB at $interval ms" "$(median "${RSS[app-$interval]}")" "$(median "${RSS[floor-$interval]}")" 1.1 0 0
-done
-exit "$missed"
+        printf "%-4s %-18s ours %8.*f, limit %8.*f (ours = %.2f × floor)\n", (ours <= limit ? "PASS" : "MISS"),
+            name, d, ours, d, limit, (floor > 0 ? ours / floor : 0)
+        if (ours > limit) missed = 1
+    }
+    END {
+        printf "\n== medians of %d passes\n%-6s %-9s %8s %9s %9s %9s\n", runs, "who", "interval", "CPU %", "RSS MiB", "PSS MiB", "start ms"
+        for (iv = 1000; iv >= 100; iv /= 10) for (w = 0; w < 2; w++) {
+            k = (w ? "app" : "floor") "-" iv
+            printf "%-6s %-9s %8.3f %9.1f %9.1f %9s\n", (w ? "app" : "floor"), iv " ms", med(k, 3), med(k, 5) / 1024, med(k, 6) / 1024, med(k, 7)
+        }
+        print "\n== targets"
+        target("CPU % at 1000 ms", 3, 1000, 1.3, 0.05, 3); target("CPU % at 100 ms", 3, 100, 1.3, 0.05, 3)
+        target("RSS kB at 1000 ms", 5, 1000, 1.1, 0, 0); target("RSS kB at 100 ms", 5, 100, 1.1, 0, 0)
+        exit missed
+    }' "$RESULTS"
