@@ -212,6 +212,34 @@ pixel() {
     esac
 }
 
+# ---- what a screen reader gets -------------------------------------------------------------
+
+# on_accessibility_bus: skips unless Debian's python3 has the AT-SPI bindings and the session can
+# start its accessibility bus (org.a11y.Bus, from at-spi2-core, ends with the session); sets A11Y
+# to the bus's address and has the program export its tree (Qt does once a screen reader says it
+# runs, or always with QT_LINUX_ACCESSIBILITY_ALWAYS_ON).
+PY=/usr/bin/python3
+on_accessibility_bus() {
+    "$PY" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' 2>/dev/null \
+        || skip "no AT-SPI bindings for $PY (packages python3, python3-gi, gir1.2-atspi-2.0)"
+    require dbus-send
+    A11Y=$(dbus-send --session --print-reply=literal --reply-timeout=10000 --dest=org.a11y.Bus \
+        /org/a11y/bus org.a11y.Bus.GetAddress 2>"$TEST_TMP/bus.err" | sed 's/^ *//') || true
+    if [ -z "$A11Y" ]; then
+        ! grep -q ServiceUnknown "$TEST_TMP/bus.err" || skip "the session cannot start an accessibility bus (package at-spi2-core)"
+        fail "org.a11y.Bus gave no address for the accessibility bus: $(cat "$TEST_TMP/bus.err")"
+    fi
+    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+}
+
+# read_tree ARGS...: the program's accessibility tree, as tests/integration/atspi_dump.py reads it
+# with ARGS, as a table in $TEST_TMP/tree.tsv; its exit status (3: not there in time). The
+# program finds the bus through the session like any program; the reader is told where it is.
+read_tree() {
+    AT_SPI_BUS_ADDRESS="$A11Y" "$PY" "$(dirname "${BASH_SOURCE[0]}")/atspi_dump.py" --pid "$APP_PID" \
+        --title "$APP_TITLE" --table "$TEST_TMP/tree.tsv" "$@"
+}
+
 # ---- the program's own window ---------------------------------------------------------------
 
 # Where the two charts sit inside the main window's client area (x y w h).

@@ -17,27 +17,18 @@ on_wayland_session() {
     fi
     APP="$PWD/$(basename "$APP")"
     POINTER="$PWD/wl_pointer"
-    PY=/usr/bin/python3
-    require xterm xdotool xwininfo xprop dbus-send
-    "$PY" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' 2>/dev/null \
-        || skip "no AT-SPI bindings for $PY (packages python3-gi, gir1.2-atspi-2.0)"
+    require xterm xdotool xwininfo xprop
     [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
     mkdir -p "$ARTIFACTS"
     TEST_TMP=$(mktemp -d "$PWD/test.XXXXXX")
     export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
     trap _lib_exit EXIT
-    A11Y=$(dbus-send --session --print-reply=literal --reply-timeout=10000 --dest=org.a11y.Bus /org/a11y/bus \
-        org.a11y.Bus.GetAddress 2>/dev/null | sed 's/^ *//') || A11Y=""
-    [ -n "$A11Y" ] || skip "the session cannot start an accessibility bus (package at-spi2-core)"
-    # The program exports its accessibility tree, read as a screen reader would.
-    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    on_accessibility_bus
 }
 
 # read_list NAME ARTIFACT: waits until the list shows a cell NAME and reads it over AT-SPI.
 read_list() {
-    AT_SPI_BUS_ADDRESS="$A11Y" "$PY" atspi_dump.py --pid "$APP_PID" --title "$APP_TITLE" --wait-for "$1" \
-        --timeout 20 --text "$ARTIFACTS/$2.txt" --table "$TEST_TMP/tree.tsv" \
-        || fail "could not read the list over AT-SPI"
+    read_tree --wait-for "$1" --timeout 20 --text "$ARTIFACTS/$2.txt" || fail "could not read the list over AT-SPI"
 }
 # rows: "title<TAB>pid<TAB>states of the pid cell", one line a row, in the list's order.
 rows() { awk -F'\t' '$4 == "table cell" { printf "%s%s", $5, (++n % 2 ? "\t" : "\t" $7 "\n") }' "$TEST_TMP/tree.tsv"; }
