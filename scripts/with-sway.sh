@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command on a private, throwaway Wayland session and tears it all down again.
 #
-#   scripts/with-sway.sh [--kwin] [--copy PATH]... -- CMD ARGS...
+#   scripts/with-sway.sh [--sway|--kwin] [--copy PATH]... -- CMD ARGS...
 #
 # The session is a headless sway (1024x768) with Xwayland and swaybar, whose tray hosts
 # StatusNotifierItems, under a private session bus; with --kwin, KDE's KWin (kwin_wayland
@@ -27,13 +27,13 @@ set -uo pipefail
 
 readonly ME="with-sway"
 say() { echo "$ME: $*" >&2; }
-usage() { echo "usage: $0 [--kwin] [--copy PATH]... -- CMD ARGS..." >&2; exit 2; }
+usage() { echo "usage: $0 [--sway|--kwin] [--copy PATH]... -- CMD ARGS..." >&2; exit 2; }
 
 COPIES=()
 COMPOSITOR=sway
 while [ $# -gt 0 ]; do
     case "$1" in
-        --kwin) COMPOSITOR=kwin ;;
+        --sway | --kwin) COMPOSITOR=${1#--} ;;
         --copy) [ $# -ge 2 ] || usage; COPIES+=("$2"); shift ;;
         --) shift; break ;;
         *) usage ;;

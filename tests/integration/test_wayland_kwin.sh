@@ -10,7 +10,7 @@
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/wayland.sh"
-on_wayland_session --kwin
+on_wayland_session
 
 xterm -T "日本語タイトル端末" -e sleep 600 >/dev/null 2>&1 &
 XTERM=$!

@@ -1,20 +1,11 @@
 # Helpers for the tests on a Wayland session (test_wayland_*.sh), sourced after lib.sh.
 # shellcheck shell=bash disable=SC2016,SC2034
 
-# on_wayland_session [--kwin] "$@": re-runs the calling test on a private headless session
-# (scripts/with-sway.sh), as an unprivileged user, from copies of what it needs; once there,
-# sets up what ensure_desktop would, with APP and POINTER naming the copies.
+# on_wayland_session: the calling test runs on a private headless session (scripts/with-sway.sh,
+# as ctest runs it), from copies of what it needs, or is skipped; sets up what on_desktop would,
+# with APP and POINTER naming the copies.
 on_wayland_session() {
-    local here
-    if [ "${MIREBO_SWAY:-}" != 1 ]; then
-        [ -n "$APP" ] || fail "APP is not set"
-        POINTER=${WL_POINTER:-$(dirname "$APP")/tests/tools/wl_pointer}
-        [ -x "$POINTER" ] || skip "$POINTER is not built (package libwayland-dev)"
-        here=$(dirname "$0")
-        # shellcheck disable=SC2068
-        exec "$SRC/scripts/with-sway.sh" $@ --copy "$0" --copy "$here/lib.sh" --copy "$here/wayland.sh" \
-            --copy "$here/atspi_dump.py" --copy "$APP" --copy "$POINTER" -- bash "$(basename "$0")"
-    fi
+    [ "${MIREBO_SWAY:-}" = 1 ] || skip "not on a private Wayland session: run it with ctest"
     APP="$PWD/$(basename "$APP")"
     POINTER="$PWD/wl_pointer"
     require xterm xdotool xwininfo xprop
