@@ -81,12 +81,11 @@ check_tree() {
 
 # check_deb DEB WHAT: the package's fields, files and libraries.
 check_deb() {
-    local deb=$1 what=$2 depends names known dep root out
+    local deb=$1 what=$2 depends names known dep root out field
     root=$(mktemp -d "$TEST_TMP/deb-root.XXXXXX")
-    check '[ "$(dpkg-deb -f "$deb" Package)" = mirebo ]' "$what: the package is called mirebo"
-    check '[ "$(dpkg-deb -f "$deb" Version)" = "$VERSION-1" ]' "$what: its version is $VERSION-1"
-    check '[ "$(dpkg-deb -f "$deb" Section)" = utils ]' "$what: its section is utils"
-    check '[ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ]' "$what: it is built for this machine"
+    for field in Package=mirebo Version="$VERSION-1" Section=utils Architecture="$(dpkg --print-architecture)"; do
+        check '[ "$(dpkg-deb -f "$deb" "${field%%=*}")" = "${field#*=}" ]' "$what: its ${field%%=*} is ${field#*=}"
+    done
     check 'dpkg-deb -f "$deb" Maintainer | grep -q "<.*@.*>"' "$what: it names a maintainer with an address"
     check '[ -n "$(dpkg-deb -f "$deb" Description)" ]' "$what: it has a description"
     depends=$(dpkg-deb -f "$deb" Depends)
