@@ -25,6 +25,16 @@ wait_until() {
     "$@"
 }
 
+# wait_for SECS CMD...: like wait_until, for a CMD that prints its answer: prints the first answer
+# that is not empty; returns 1 if none came within SECS seconds.
+wait_for() {
+    local secs=$1 answer=""
+    shift
+    # shellcheck disable=SC2317   # called through wait_until
+    _answered() { answer=$("$@") && [ -n "$answer" ]; }
+    wait_until "$secs" _answered "$@" && echo "$answer"
+}
+
 _all_gone() {
     local p
     for p in "$@"; do ! is_alive "$p" || return 1; done

@@ -102,8 +102,8 @@ app_windows() { xtool --windows-of "$APP_PID" 2>/dev/null || true; }
 
 # sized_main_window [SECS]: prints the program's main window, told from an error box by its
 # size, waiting up to SECS (5) seconds; returns 1 if none is mapped.
-_sized_main() { _WIN=$(app_windows | grep -x "0x[0-9a-f]* $MAIN_SIZE $APP_TITLE" | head -n 1 | cut -d' ' -f1); [ -n "$_WIN" ]; }
-sized_main_window() { wait_until "${1:-5}" _sized_main && echo "$_WIN"; }
+_sized_main() { app_windows | grep -x "0x[0-9a-f]* $MAIN_SIZE $APP_TITLE" | head -n 1 | cut -d' ' -f1; }
+sized_main_window() { wait_for "${1:-5}" _sized_main; }
 
 # error_boxes: the program's mapped top-level windows other than its main window, as app_windows
 # prints them: an error box, or whatever else it should not have opened.
@@ -124,18 +124,10 @@ find_window() {
     done
     return 0
 }
-_found_window() {
-    _WIN=$(find_window "$1" "$2")
-    [ -n "$_WIN" ]
-}
 
 # wait_window PID TITLE SECS: like find_window, waiting up to SECS seconds for the window to be
 # mapped; returns 1 if it never is.
-wait_window() {
-    _WIN=""
-    wait_until "$3" _found_window "$1" "$2" || return 1
-    echo "$_WIN"
-}
+wait_window() { wait_for "$3" find_window "$1" "$2"; }
 
 # main_window: prints the program's main window (it gets a new id when its stacking changes),
 # waiting up to 5 s.
