@@ -287,8 +287,6 @@ app_boxes() {
 # tray_icon_window: prints the program's icon window docked in the tray (the mapped window of the
 # program that lies in the panel at the top), if any.
 tray_icon_window() { app_boxes | awk '$3 < 30 && $4 <= 32 && $5 <= 32 { print $1; exit }'; }
-_tray_docked() { [ -n "$(tray_icon_window)" ]; }
-_tray_gone() { [ -z "$(tray_icon_window)" ]; }
 
 # popup_at [X Y]: true when a pop-up menu of the program (a mapped override-redirect window) is
 # open; with X Y, one opened there: its top-left corner there, or, where the screen's edge leaves no

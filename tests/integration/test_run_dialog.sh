@@ -7,8 +7,7 @@ set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 on_desktop
 
-work=$(mktemp -d)
-at_exit "rm -rf $work"
+work=$TEST_TMP
 # A program that says it ran, and a stand-in for the desktop's opener that
 # records what it was asked to open.
 cat >"$work/marker" <<SCRIPT
@@ -28,15 +27,13 @@ echo "a document" >"$work/notes.txt"
 export PATH="$work/bin:$PATH"
 
 dialog() { find_window "$APP_PID" 'アプリケーション新規実行'; }
-_dialog_open() { [ -n "$(dialog)" ]; }
 _dialog_closed() { [ -z "$(dialog)" ]; }
 
 # run_text TEXT: opens the dialog from the menu, types TEXT and presses Enter.
 run_text() {
     keys "$APP_WIN" alt+f g
-    wait_until 5 _dialog_open || fail "the run dialog did not open"
     local d
-    d=$(dialog)
+    d=$(wait_for 5 dialog) || fail "the run dialog did not open"
     xdotool windowactivate --sync "$d" >/dev/null 2>&1 || true
     # Into the combo box's text, replacing what the dialog kept from last time.
     xdotool mousemove --window "$d" 60 22 click 1
@@ -73,9 +70,8 @@ check '[ -z "$(comm -12 "$work/ours" "$work/theirs")" ]' \
 
 # Open the dialog and end the program from the tray while it is up.
 keys "$APP_WIN" alt+f g
-wait_until 5 _dialog_open || fail "the run dialog did not open again"
-wait_until 10 _tray_docked || fail "no tray icon"
-icon=$(tray_icon_window)
+wait_for 5 dialog >/dev/null || fail "the run dialog did not open again"
+icon=$(wait_for 10 tray_icon_window) || fail "no tray icon"
 read -r ix iy < <(win_position "$icon")
 xdotool mousemove $((ix + 5)) $((iy + 5)) click 3
 wait_until 3 popup_at $((ix + 5)) $((iy + 5)) || fail "no tray menu"

@@ -9,8 +9,7 @@ on_desktop
 require xterm
 
 start_app
-wait_until 10 _tray_docked || fail "the icon never docked in the tray"
-icon=$(tray_icon_window)
+icon=$(wait_for 10 tray_icon_window) || fail "the icon never docked in the tray"
 read -r ix iy < <(win_position "$icon")
 read -r iw ih < <(win_geometry "$icon")
 check '[ "$iw" -ge 16 ]' "the icon is docked (${iw}x${ih} at $ix,$iy)"
@@ -43,5 +42,5 @@ screenshot tray_menu >/dev/null
 # The menu's one item ends the program, and the icon goes with it.
 xdotool mousemove $((cx - 10)) $((cy + 10)) click 1
 wait_exit 5
-check '_tray_gone' "the icon has left the tray"
+check '[ -z "$(tray_icon_window)" ]' "the icon has left the tray"
 pass

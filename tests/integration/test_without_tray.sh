@@ -16,14 +16,14 @@ check '[ -z "$(tray_icon_window)" ]' "there is no icon"
 trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
 host=$!
 at_exit "kill $host 2>/dev/null"
-wait_until 10 _tray_docked || fail "the icon did not dock in a tray host that started late"
+wait_for 10 tray_icon_window >/dev/null || fail "the icon did not dock in a tray host that started late"
 check 'is_alive "$APP_PID"' "the program still runs"
 kill "$host"
 wait_gone "$host" 5 || true
 trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
 host=$!
 at_exit "kill $host 2>/dev/null"
-wait_until 10 _tray_docked || fail "the icon did not dock again after the tray host restarted"
+wait_for 10 tray_icon_window >/dev/null || fail "the icon did not dock again after the tray host restarted"
 
 wmctrl -i -c "$APP_WIN"
 wait_exit 5
