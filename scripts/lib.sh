@@ -1,6 +1,18 @@
 # shellcheck shell=bash
 # Helpers shared by the scripts and the integration tests; sourced, never run.
 
+# on_exit FUNC: FUNC runs when the script ends, however it ends: an INT, TERM or HUP ends it with
+# the usual status, and FUNC, which gets that status in $?, runs once.
+on_exit() {
+    # shellcheck disable=SC2064,SC2154   # FUNC is known now; the status is taken when it runs
+    trap "_exit_status=\$?; trap '' INT TERM HUP; trap - EXIT; _status \$_exit_status; $1" EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    trap 'exit 129' HUP
+}
+
+_status() { return "$1"; }
+
 # is_alive PID: true while PID runs (a zombie counts as gone). Read from /proc: loops call it
 # often, and a ps each time would cost more than the rest.
 is_alive() {

@@ -60,8 +60,6 @@ for tool in "${tools[@]}"; do command -v "$tool" >/dev/null 2>&1 || die "$tool i
 
 cleanup() {
     local rc=$? part
-    trap '' INT TERM HUP
-    trap - EXIT
     if [ -n "$RUNTIME" ]; then
         # Clients before the X server, so that nothing dies on a lost connection while it is still
         # being asked to end cleanly.
@@ -72,10 +70,7 @@ cleanup() {
     fi
     exit "$rc"
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+on_exit cleanup
 
 RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-desktop.XXXXXX") || die "mktemp failed"
 chmod 0700 "$RUNTIME"

@@ -63,8 +63,6 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 cleanup() {
     local rc=$?
-    trap '' INT TERM HUP
-    trap - EXIT
     end_tagged 3 "$TAG" || say "could not end: $(tagged "$TAG" | tr '\n' ' ')"
     if [ -n "$REAL_ARTIFACTS" ] && [ -d "$RUNTIME/files/artifacts" ]; then
         mkdir -p "$REAL_ARTIFACTS" && cp -r "$RUNTIME/files/artifacts/." "$REAL_ARTIFACTS/"
@@ -72,10 +70,7 @@ cleanup() {
     rm -rf -- "$RUNTIME"
     exit "$rc"
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+on_exit cleanup
 
 mkdir -p "$RUNTIME/files" "$RUNTIME/home" "$RUNTIME/share/applications" "$RUNTIME/cache"
 for path in "${COPIES[@]}"; do

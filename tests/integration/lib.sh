@@ -71,9 +71,7 @@ test_setup() {
     # leaves the developer's own alone.
     export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
     mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
-    trap _lib_exit EXIT
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
+    on_exit _lib_exit
 }
 
 # The test runs on a private desktop (scripts/with-desktop.sh), or is skipped.

@@ -13,7 +13,7 @@ on_wayland_session() {
     mkdir -p "$ARTIFACTS"
     TEST_TMP=$(mktemp -d "$PWD/test.XXXXXX")
     export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
-    trap _lib_exit EXIT
+    on_exit _lib_exit
     on_accessibility_bus
 }
 
