@@ -56,7 +56,7 @@ _all_gone() {
 wait_gone() { wait_until "$2" _all_gone "$1"; }
 
 # end_pids SECS PID...: TERM, up to SECS seconds of grace, then KILL; reaps those that are our
-# children. Returns 1 if any outlived its KILL.
+# children. Returns 1 if any outlived its KILL; safe under set -e.
 end_pids() {
     local secs=$1
     shift
@@ -65,7 +65,7 @@ end_pids() {
     wait_until "$secs" _all_gone "$@" || kill -KILL "$@" 2>/dev/null
     wait_until 2 _all_gone "$@"
     local rc=$? p
-    for p in "$@"; do is_alive "$p" || wait "$p" 2>/dev/null; done
+    for p in "$@"; do is_alive "$p" || wait "$p" 2>/dev/null || true; done
     return "$rc"
 }
 

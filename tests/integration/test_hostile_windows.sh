@@ -22,11 +22,7 @@ hostile() {
     wait_until 40 grep -qx ready "$out" || fail "xtool $* did not get ready: $(cat "$out")"
 }
 # end_hostile: ends it; its windows go with its connection.
-end_hostile() {
-    kill "$HW_PID" 2>/dev/null || true
-    wait "$HW_PID" 2>/dev/null || true
-    HW_PID=""
-}
+end_hostile() { end_pids 2 "$HW_PID"; HW_PID=""; }
 
 phase() { say "at ${SECONDS} s: $*"; }
 
@@ -38,11 +34,7 @@ main_window_now() { sized_main_window || fail "the program has no main window"; 
 _above_is() {
     local w
     w=$(sized_main_window 0) || return 1
-    if [ "$1" = on ]; then
-        has_wm_state "$w" _NET_WM_STATE_ABOVE
-    elif has_wm_state "$w" _NET_WM_STATE_ABOVE; then
-        return 1
-    fi
+    if has_wm_state "$w" _NET_WM_STATE_ABOVE; then [ "$1" = on ]; else [ "$1" = off ]; fi
 }
 
 # answers: the program takes a command from the keyboard: always-on-top off, then on again,

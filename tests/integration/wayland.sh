@@ -9,11 +9,7 @@ on_wayland_session() {
     APP="$PWD/$(basename "$APP")"
     POINTER="$PWD/wl_pointer"
     require xterm xdotool xwininfo xprop
-    [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
-    mkdir -p "$ARTIFACTS"
-    TEST_TMP=$(mktemp -d "$PWD/test.XXXXXX")
-    export XDG_CONFIG_HOME="$TEST_TMP/config" XDG_CACHE_HOME="$TEST_TMP/cache" XDG_DATA_HOME="$TEST_TMP/data"
-    on_exit _lib_exit
+    test_setup
     on_accessibility_bus
 }
 
