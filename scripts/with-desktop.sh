@@ -18,9 +18,10 @@
 # not be set up; 2 on a usage error.
 #
 # Each part of the desktop carries a tag of its own in its environment, which everything it starts
-# inherits, even what detaches with setsid. On exit (normal end, error, INT, TERM, HUP) each part is
-# ended with all that carries its tag: the command's processes first, the X server last. Only a
-# SIGKILL of this script itself leaves the desktop behind.
+# inherits, even what detaches with setsid (only a program that empties its environment escapes
+# it). On exit (normal end, error, INT, TERM, HUP) each part is ended with all that carries its
+# tag: the command's processes first, the X server last. Only a SIGKILL of this script itself
+# leaves the desktop behind.
 # shellcheck disable=SC2317   # functions called from traps and through wait_until
 set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
