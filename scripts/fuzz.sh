@@ -36,11 +36,11 @@ if ! fuzzer_links; then
     fuzzer_links || die "clang++ cannot build a libFuzzer program"
 fi
 
-# Each line of the list: a target, a pattern of the functions under test, the sources they are in.
 build() {   # build PRESET
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$JOBS" --target $TARGETS >/dev/null
 }
 cmake --preset fuzz >/dev/null || die "cmake failed"
+# Each line of the list: a target, a pattern of the functions under test, the sources they are in.
 ALL_TARGETS=$(cut -d' ' -f1 "$BUILD/fuzz-targets.txt" | tr '\n' ' ')
 TARGETS=${TARGETS:-$ALL_TARGETS}
 build fuzz || { cmake --build --preset fuzz -j1 --target $TARGETS 2>&1 | grep -E 'error' | head -20 >&2; die "build failed"; }
@@ -80,9 +80,10 @@ done
 
 if [ "${COVERAGE:-0}" = 1 ]; then
     COV=$ROOT/build-fuzz-coverage
-    build fuzz-coverage || say "the coverage build failed"
-    for t in $TARGETS; do
-        [ -x "$COV/$t" ] || continue
+    covered=$TARGETS
+    build fuzz-coverage || { say "the coverage build failed"; covered=""; }
+    for t in $covered; do
+        rm -f "$COV/$t".prof*   # a run that writes no profile must not be read from an older one
         read -r _ functions sources < <(grep "^$t " "$BUILD/fuzz-targets.txt")
         LLVM_PROFILE_FILE="$COV/$t.profraw" "$COV/$t" -runs=0 "$BUILD/corpus/$t" "$SEEDS/$t" >/dev/null 2>&1
         llvm-profdata merge -sparse "$COV/$t.profraw" -o "$COV/$t.profdata" 2>/dev/null || continue
