@@ -15,10 +15,10 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
-#include "platform/linux/compositor.h"
-#include "platform/linux/mergewindows.h"
-#include "platform/linux/swayipc.h"
-#include "platform/linux/swaytree.h"
+#include "platform/linux/wayland/compositor.h"
+#include "platform/linux/merge/mergewindows.h"
+#include "platform/linux/wayland/swayipc.h"
+#include "platform/linux/wayland/swaytree.h"
 
 using namespace platform::linux_impl;
 

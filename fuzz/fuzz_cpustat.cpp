@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "platform/linux/cpustat.h"
+#include "platform/linux/proc/cpustat.h"
 
 using namespace platform::linux_impl;
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "platform/linux/meminfo.h"
+#include "platform/linux/proc/meminfo.h"
 
 using namespace platform::linux_impl;
 

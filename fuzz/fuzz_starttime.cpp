@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "platform/linux/procfs.h"
+#include "platform/linux/proc/procfs.h"
 
 using namespace platform::linux_impl;
 

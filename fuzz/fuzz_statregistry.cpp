@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "check.h"
-#include "platform/linux/statregistry.h"
+#include "platform/linux/proc/statregistry.h"
 
 using namespace platform;
 using namespace platform::linux_impl;

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "platform/linux/utf8.h"
+#include "platform/linux/text/utf8.h"
 
 using namespace platform::linux_impl;
 

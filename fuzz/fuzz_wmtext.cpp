@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "check.h"
-#include "platform/linux/compoundtext.h"
-#include "platform/linux/wmtext.h"
+#include "platform/linux/text/compoundtext.h"
+#include "platform/linux/text/wmtext.h"
 
 using namespace platform::linux_impl;
 

@@ -1,11 +1,11 @@
 #include "platform/linux/LinuxPlatform.h"
 
-#include "platform/linux/cpustat.h"
-#include "platform/linux/desktop.h"
-#include "platform/linux/filedialog.h"
-#include "platform/linux/meminfo.h"
-#include "platform/linux/names.h"
-#include "platform/linux/shell.h"
+#include "platform/linux/proc/cpustat.h"
+#include "platform/linux/x11/desktop.h"
+#include "platform/linux/run/filedialog.h"
+#include "platform/linux/proc/meminfo.h"
+#include "platform/linux/proc/names.h"
+#include "platform/linux/run/shell.h"
 
 namespace platform {
 

@@ -4,11 +4,11 @@
 // Works without a display too: then there are no windows and the X requests do nothing.
 
 #include "platform/Platform.h"
-#include "platform/linux/compositor.h"
-#include "platform/linux/process.h"
-#include "platform/linux/statregistry.h"
-#include "platform/linux/tray.h"
-#include "platform/linux/windows.h"
+#include "platform/linux/wayland/compositor.h"
+#include "platform/linux/proc/process.h"
+#include "platform/linux/proc/statregistry.h"
+#include "platform/linux/tray/tray.h"
+#include "platform/linux/x11/windows.h"
 
 namespace platform {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/linux/cpustat.h"
+#include "platform/linux/proc/cpustat.h"
 
 using platform::linux_impl::cpuLoad;
 using platform::linux_impl::CpuTimes;

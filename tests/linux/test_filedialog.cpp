@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/linux/filedialog.h"
+#include "platform/linux/run/filedialog.h"
 
 using platform::linux_impl::parseFileFilter;
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/linux/meminfo.h"
+#include "platform/linux/proc/meminfo.h"
 
 using platform::linux_impl::parseMeminfo;
 using platform::linux_impl::readMemoryStatus;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/linux/names.h"
+#include "platform/linux/proc/names.h"
 
 using namespace platform::linux_impl;
 

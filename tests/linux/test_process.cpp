@@ -7,8 +7,8 @@
 #include <chrono>
 #include <climits>
 
-#include "platform/linux/process.h"
-#include "platform/linux/procfs.h"
+#include "platform/linux/proc/process.h"
+#include "platform/linux/proc/procfs.h"
 
 using platform::ProcessHandle;
 using platform::linux_impl::pidLimit;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/procfs.h"
+#include "platform/linux/proc/procfs.h"
 
 using namespace platform::linux_impl;
 

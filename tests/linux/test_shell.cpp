@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "platform/linux/shell.h"
+#include "platform/linux/run/shell.h"
 
 using namespace platform::linux_impl;
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/statregistry.h"
+#include "platform/linux/proc/statregistry.h"
 
 using namespace platform;
 using platform::linux_impl::StatRegistry;

@@ -14,8 +14,8 @@
 
 #include <QTemporaryDir>
 
-#include "platform/linux/compositor.h"
-#include "platform/linux/swayipc.h"
+#include "platform/linux/wayland/compositor.h"
+#include "platform/linux/wayland/swayipc.h"
 
 using namespace platform::linux_impl;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/linux/swaytree.h"
+#include "platform/linux/wayland/swaytree.h"
 
 using namespace platform::linux_impl;
 

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "platform/linux/tray.h"
+#include "platform/linux/tray/tray.h"
 
 using namespace platform;
 using platform::linux_impl::TrayIcons;

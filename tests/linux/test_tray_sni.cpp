@@ -15,8 +15,8 @@
 #include <cstring>
 #include <functional>
 
-#include "platform/linux/tray.h"
-#include "platform/linux/tray_dbustypes.h"
+#include "platform/linux/tray/tray.h"
+#include "platform/linux/tray/dbustypes.h"
 
 using namespace platform;
 using namespace platform::linux_impl;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/linux/utf8.h"
+#include "platform/linux/text/utf8.h"
 
 using namespace platform::linux_impl;
 

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/procfs.h"
-#include "platform/linux/utf8.h"
-#include "platform/linux/windows.h"
-#include "platform/linux/x11.h"
+#include "platform/linux/proc/procfs.h"
+#include "platform/linux/text/utf8.h"
+#include "platform/linux/x11/windows.h"
+#include "platform/linux/x11/x11.h"
 
 // These need a real X server (run with QT_QPA_PLATFORM=xcb and DISPLAY set); elsewhere they
 // are skipped. They work with and without a window manager.

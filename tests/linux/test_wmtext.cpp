@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "platform/linux/compoundtext.h"
-#include "platform/linux/utf8.h"
-#include "platform/linux/wmtext.h"
+#include "platform/linux/text/compoundtext.h"
+#include "platform/linux/text/utf8.h"
+#include "platform/linux/text/wmtext.h"
 
 using namespace platform::linux_impl;
 

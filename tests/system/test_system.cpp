@@ -22,7 +22,7 @@
 
 #include "fonts.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/x11.h"
+#include "platform/linux/x11/x11.h"
 #include "stringgrid.h"
 #include "untCmd.h"
 #include "untMain.h"

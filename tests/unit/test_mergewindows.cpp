@@ -1,7 +1,7 @@
 // The X11 list and a Wayland compositor's list merged (platform/linux/mergewindows), and the
 // rows the application list makes of the result.
 #include "fixture.h"
-#include "platform/linux/mergewindows.h"
+#include "platform/linux/merge/mergewindows.h"
 
 using platform::WindowInfo;
 using platform::linux_impl::CompositorWindow;

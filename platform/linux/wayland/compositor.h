@@ -1,0 +1,40 @@
+#pragma once
+// What the program asks of a Wayland compositor, whichever way its own windows reach it
+// (through Xwayland or natively): the other programs' windows for the list, a floating place
+// for its own window, and bringing that window forward. sway tells its windows, pids included,
+// over its IPC socket; KWin over its org_kde_plasma_window_management protocol, to programs it
+// trusts (plasmawindows.h). GNOME's compositor tells no program of the others' windows;
+// wlroots' foreign-toplevel list has no pids, and a row needs one. Where no compositor answers,
+// the X11 list is the whole list, as on an X11 desktop.
+
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/linux/wayland/plasmawindows.h"
+#include "platform/linux/wayland/swayipc.h"
+
+class QWidget;
+
+namespace platform::linux_impl {
+
+class Compositor {
+public:
+    // The compositor of this session (SWAYSOCK names sway's socket).
+    Compositor();
+    explicit Compositor(std::string swaySocket);
+
+    // The X11 list (topmost first) merged with the compositor's windows (mergewindows.h).
+    std::vector<WindowInfo> windows(std::vector<WindowInfo> x11);
+
+    // Gives the window the focus where asking X11 is not enough (sway only marks an X11
+    // window that asks as urgent). Does nothing to a minimised window.
+    void raise(QWidget* window);
+
+private:
+    SwayIpc sway_;
+    std::unique_ptr<PlasmaWindows> plasma_;   // tried where sway is not
+    std::vector<CompositorWindow> plasmaWindows_;
+};
+
+}  // namespace platform::linux_impl

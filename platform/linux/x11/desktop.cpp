@@ -1,0 +1,150 @@
+#include "platform/linux/x11/desktop.h"
+
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include "platform/linux/x11/x11.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace platform::linux_impl {
+namespace {
+
+// The X id the window has now, made if it has none yet (so that its state can be set before it
+// is mapped). QWidget::winId() can still report an older id after the window was recreated (as
+// toggling stay-on-top does); the QWindow always knows the current one.
+xcb_window_t currentXid(QWidget* window)
+{
+    if (window == nullptr)
+        return XCB_NONE;
+    window->winId();   // makes the native window if the widget has none yet
+    QWindow* handle = window->windowHandle();
+    return handle != nullptr ? static_cast<xcb_window_t>(handle->winId()) : XCB_NONE;
+}
+
+// An atom-list property (a window's _NET_WM_STATE, the root's _NET_SUPPORTED), through xcb-ewmh.
+std::vector<xcb_atom_t> atomList(const X11& x, xcb_get_property_cookie_t cookie)
+{
+    xcb_ewmh_get_atoms_reply_t atoms{};
+    if (xcb_ewmh_get_atoms_reply(x.ewmh, cookie, &atoms, nullptr) == 0)
+        return {};
+    std::vector<xcb_atom_t> list(atoms.atoms, atoms.atoms + atoms.atoms_len);
+    xcb_ewmh_get_atoms_reply_wipe(&atoms);
+    return list;
+}
+
+}  // namespace
+
+QPoint cursorPos()
+{
+    return QCursor::pos();
+}
+
+void setForegroundWindow(QWidget* window)
+{
+    if (window == nullptr || window->isMinimized())
+        return;
+    window->raise();
+    window->activateWindow();
+    // Window managers may refuse focus requests from applications as focus stealing; a request
+    // in the name of a pager is what they grant to taskbars and the like.
+    const auto x = qtX11();
+    const xcb_window_t id = currentXid(window);
+    if (!x || id == XCB_NONE)
+        return;
+    xcb_ewmh_request_change_active_window(x->ewmh, x->screen, id, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
+                                          XCB_CURRENT_TIME, XCB_NONE);
+    xcb_flush(x->connection);
+}
+
+void hideTaskbarButton(QWidget* window, bool hide)
+{
+    const auto x = qtX11();
+    const xcb_window_t shown = x ? currentXid(window) : XCB_NONE;
+    if (shown == XCB_NONE)
+        return;
+    const xcb_atom_t skip = x->ewmh->_NET_WM_STATE_SKIP_TASKBAR;
+    if (window->windowHandle()->isVisible()) {
+        // A mapped window's state belongs to the window manager: ask it.
+        xcb_ewmh_request_change_wm_state(
+            x->ewmh, x->screen, shown,
+            hide ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE, skip, XCB_NONE,
+            XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
+        xcb_flush(x->connection);
+        return;
+    }
+    // Before the window is mapped its state is ours to write, and the manager takes it as the
+    // window appears; Qt keeps the states it does not set itself when it maps the window. But
+    // after a change of its window flags Qt makes a new X window as it shows it, which would
+    // start without that state: make the new window now, so that the state goes on it.
+    if (QWindow* handle = window->windowHandle(); handle != nullptr && handle->handle() != nullptr)
+        handle->destroy();
+    const xcb_window_t id = currentXid(window);
+    if (id == XCB_NONE)
+        return;
+    std::vector<xcb_atom_t> states = atomList(*x, xcb_ewmh_get_wm_state(x->ewmh, id));
+    if ((std::ranges::find(states, skip) != states.end()) == hide)
+        return;
+    if (hide)
+        states.push_back(skip);
+    else
+        std::erase(states, skip);
+    xcb_ewmh_set_wm_state(x->ewmh, id, static_cast<std::uint32_t>(states.size()), states.data());
+    xcb_flush(x->connection);
+}
+
+QMargins frameMargins(QWidget* window)
+{
+    const auto x = qtX11();
+    if (!x)
+        return {};
+    // Only a manager that says it answers is asked: the answer is waited for.
+    const xcb_atom_t request = x->ewmh->_NET_REQUEST_FRAME_EXTENTS;
+    const std::vector<xcb_atom_t> supported =
+        atomList(*x, xcb_ewmh_get_supported(x->ewmh, x->screen));
+    if (std::ranges::find(supported, request) == supported.end())
+        return {};
+    const xcb_window_t id = currentXid(window);
+    if (id == XCB_NONE)
+        return {};
+    xcb_ewmh_request_frame_extents(x->ewmh, x->screen, id);
+    xcb_flush(x->connection);
+    // The manager answers with a property on our window; a busy one is not waited for long,
+    // and the window is then placed as if it had no frame.
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        xcb_ewmh_get_extents_reply_t e{};
+        if (xcb_ewmh_get_frame_extents_reply(x->ewmh, xcb_ewmh_get_frame_extents(x->ewmh, id), &e,
+                                             nullptr) != 0) {
+            const auto side = [](std::uint32_t v) { return static_cast<int>(std::min(v, 1000u)); };
+            return QMargins(side(e.left), side(e.top), side(e.right), side(e.bottom));
+        }
+        QThread::msleep(2);
+    } while (waited.elapsed() < 150);
+    return {};
+}
+
+bool startTimer(QTimer& timer, int milliseconds)
+{
+    timer.start(milliseconds);
+    // A timer the event loop refused still reads as active; only its id tells.
+    if (timer.timerId() > 0)
+        return true;
+    timer.stop();
+    return false;
+}
+
+void errorBox(QWidget* parent, const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+}  // namespace platform::linux_impl
