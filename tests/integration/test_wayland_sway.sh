@@ -6,7 +6,7 @@
 # End task on the native row ends it; a right click on the tray icon opens the menu at the icon
 # and brings the window forward, and the menu's "終了" ends the program.
 #
-# Runs on scripts/with-sway.sh. The list is read over AT-SPI, the pointer
+# Runs on scripts/with-wayland.sh. The list is read over AT-SPI, the pointer
 # driven by tests/tools/wl_pointer: headless sway has none of its own.
 # shellcheck disable=SC2016,SC2034,SC2119,SC2317
 set -euo pipefail

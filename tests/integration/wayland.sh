@@ -1,7 +1,7 @@
 # Helpers for the tests on a Wayland session (test_wayland_*.sh), sourced after lib.sh.
 # shellcheck shell=bash disable=SC2016,SC2034
 
-# on_wayland_session: the calling test runs on a private headless session (scripts/with-sway.sh,
+# on_wayland_session: the calling test runs on a private headless session (scripts/with-wayland.sh,
 # as ctest runs it), from copies of what it needs, or is skipped; sets up what on_desktop would,
 # with APP and POINTER naming the copies.
 on_wayland_session() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command on a private, throwaway Wayland session and tears it all down again.
 #
-#   scripts/with-sway.sh [--sway|--kwin] [--copy PATH]... -- CMD ARGS...
+#   scripts/with-wayland.sh [--sway|--kwin] [--copy PATH]... -- CMD ARGS...
 #
 # The session is a headless sway (1024x768) with Xwayland and swaybar, whose tray hosts
 # StatusNotifierItems, under a private session bus; with --kwin, KDE's KWin (kwin_wayland
@@ -25,7 +25,7 @@
 # shellcheck disable=SC2317   # functions called from traps and through wait_until
 set -uo pipefail
 
-readonly ME="with-sway"
+readonly ME="with-wayland"
 say() { echo "$ME: $*" >&2; }
 usage() { echo "usage: $0 [--sway|--kwin] [--copy PATH]... -- CMD ARGS..." >&2; exit 2; }
 
