@@ -27,7 +27,10 @@ struct WindowInfo {
     bool visible = false;           // mapped or minimised; withdrawn and never-mapped windows are not
     std::uint32_t pid = 0;          // owning process; 0 when the owner cannot be found out
     std::uint64_t identity = 0;     // the owner's start time, to tell it from a later process that
-                                    // reuses the id; 0 when unknown
+                                    // reuses the id; 0 when unknown: such a row is never ended
+    bool foreignPid = false;        // the source's pids name processes of another pid namespace
+                                    // (a sandbox or container between it and us): listed, but
+                                    // End task refuses, with an error
 };
 
 // ---- processes ----------------------------------------------------------------------------------
