@@ -15,5 +15,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   desktop-file-utils appstream dpkg-dev file \
   xvfb openbox fluxbox xfwm4 trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps xrestop \
   at-spi2-core python3-gi gir1.2-atspi-2.0 \
+  xfce4-panel gir1.2-dbusmenu-glib-0.4 \
   qt6-wayland sway xwayland foot grim libwayland-dev plasma-wayland-protocols kwin-wayland \
   >/dev/null

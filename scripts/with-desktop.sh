@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Runs a command on a private, throwaway X desktop and tears it all down again.
 #
-#   scripts/with-desktop.sh [--wm openbox|fluxbox|xfwm4|none] [--no-wm] [--no-tray] -- CMD ARGS...
+#   scripts/with-desktop.sh [--wm openbox|fluxbox|xfwm4|none] [--no-wm]
+#                           [--tray trayer|xfce4-panel|none] [--no-tray] -- CMD ARGS...
 #
 # The desktop is an Xvfb server (1024x768x24, display number chosen by the server, so it never
 # collides with another desktop on a shared machine), a window manager (openbox by default, each
 # with its configuration from scripts/desktop/) and a trayer system tray (XEmbed). The command runs
 # under its own session bus, on which nobody provides a StatusNotifier watcher, so Qt docks its
-# tray icon as an X window that tests can see and click.
+# tray icon as an X window that tests can see and click. With --tray xfce4-panel the tray is
+# instead a panel along the top that hosts StatusNotifierItems and draws their menus itself
+# (libdbusmenu): it shares the command's session bus, where it is the watcher.
 #
 # Environment given to CMD: DISPLAY, XDG_RUNTIME_DIR (private, 0700), QT_QPA_PLATFORM=xcb,
 # DBUS_SESSION_BUS_ADDRESS (private bus), MIREBO_DESKTOP=1, MIREBO_DESKTOP_DISPLAY (= DISPLAY),
-# MIREBO_DESKTOP_SERVER_PID (the Xvfb), MIREBO_WM (the window manager's name, or none) and
-# MIREBO_XTOOL (tests/tools/xtool, which the tray needs: default build/tests/tools/xtool).
+# MIREBO_DESKTOP_SERVER_PID (the Xvfb), MIREBO_WM (the window manager's name, or none), MIREBO_TRAY
+# (the tray's, or none) and MIREBO_XTOOL (tests/tools/xtool, which the tray needs: default
+# build/tests/tools/xtool).
 #
 # Exit status: that of CMD; 77 if Xvfb is not installed (cannot run here); 125 if the desktop could
 # not be set up; 2 on a usage error.
@@ -27,17 +31,18 @@ set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$HERE/lib.sh"
 
-WM=openbox WITH_TRAY=1 RUNTIME=""
+WM=openbox TRAY=trayer RUNTIME=""
 XTOOL=${MIREBO_XTOOL:-$HERE/../build/tests/tools/xtool}
 usage() {
-    echo "usage: $0 [--wm openbox|fluxbox|xfwm4|none] [--no-wm] [--no-tray] -- CMD ARGS..." >&2
+    echo "usage: $0 [--wm openbox|fluxbox|xfwm4|none] [--no-wm] [--tray trayer|xfce4-panel|none] [--no-tray] -- CMD ARGS..." >&2
     exit 2
 }
 while [ $# -gt 0 ]; do
     case "$1" in
         --wm) [ $# -ge 2 ] || usage; WM=$2; shift ;;
         --no-wm) WM=none ;;
-        --no-tray) WITH_TRAY=0 ;;
+        --tray) [ $# -ge 2 ] || usage; TRAY=$2; shift ;;
+        --no-tray) TRAY=none ;;
         --) shift; break ;;
         *) usage ;;
     esac
@@ -45,6 +50,7 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || usage
 case $WM in openbox | fluxbox | xfwm4 | none) ;; *) echo "with-desktop: no such window manager: $WM" >&2; usage ;; esac
+case $TRAY in trayer | xfce4-panel | none) ;; *) echo "with-desktop: no such tray: $TRAY" >&2; usage ;; esac
 
 say() { echo "with-desktop: $*" >&2; }
 die() {
@@ -55,9 +61,10 @@ die() {
 command -v Xvfb >/dev/null 2>&1 || { say "Xvfb is not installed (package xvfb); cannot run a desktop here"; exit 77; }
 tools=(setsid xprop dbus-run-session)
 [ "$WM" = none ] || tools+=("$WM")
-[ "$WITH_TRAY" = 0 ] || tools+=(trayer)
+[ "$TRAY" = none ] || tools+=("$TRAY")
+[ "$TRAY" != xfce4-panel ] || tools+=(dbus-daemon dbus-send)
 for tool in "${tools[@]}"; do command -v "$tool" >/dev/null 2>&1 || die "$tool is not installed"; done
-[ "$WITH_TRAY" = 0 ] || [ -x "$XTOOL" ] || die "no $XTOOL: build it (cmake --build build --target xtool) or set MIREBO_XTOOL"
+[ "$TRAY" = none ] || [ -x "$XTOOL" ] || die "no $XTOOL: build it (cmake --build build --target xtool) or set MIREBO_XTOOL"
 
 cleanup() {
     local rc=$? part
@@ -123,17 +130,33 @@ wm_ready() {
 
 # A tray host owns the selection _NET_SYSTEM_TRAY_S0 once it is ready to dock icons.
 tray_owned() { [ "$("$XTOOL" --selection-owner _NET_SYSTEM_TRAY_S0 2>/dev/null || echo 0x0)" != 0x0 ]; }
-if [ "$WITH_TRAY" = 1 ]; then
+SESSION=(dbus-run-session --)
+if [ "$TRAY" = trayer ]; then
     tray_owned && die "something on $DISPLAY owns the system tray before trayer started"
     start tray "$RUNTIME/trayer.log" trayer --edge top --align right --widthtype request --height 24
     wait_until --while $! 10 tray_owned || die "trayer did not take the system tray on $DISPLAY" "$RUNTIME/trayer.log"
+elif [ "$TRAY" = xfce4-panel ]; then
+    # Items find the panel on the session bus, so the command gets the panel's. The bus belongs
+    # to the tray part, with the desktop's home and settings, which the services it starts
+    # (xfconfd, which hands the panel its settings) inherit.
+    cp "$HERE/desktop/xfce4-panel.xml" "$RUNTIME/config/xfce4/xfconf/xfce-perchannel-xml/"
+    start tray "$RUNTIME/bus.log" dbus-daemon --session --nofork --print-address=5 5>"$RUNTIME/bus"
+    wait_until --while $! 10 grep -q . "$RUNTIME/bus" || die "no session bus for the panel" "$RUNTIME/bus.log"
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$RUNTIME/bus") && export DBUS_SESSION_BUS_ADDRESS
+    SESSION=()
+    watcher_owned() {
+        dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true
+    }
+    start tray "$RUNTIME/panel.log" xfce4-panel --disable-wm-check
+    wait_until --while $! 15 watcher_owned || die "xfce4-panel did not become the StatusNotifier watcher" "$RUNTIME/panel.log"
 fi
 
-export QT_QPA_PLATFORM=xcb MIREBO_DESKTOP=1 MIREBO_DESKTOP_DISPLAY="$DISPLAY" MIREBO_WM="$WM" \
+export QT_QPA_PLATFORM=xcb MIREBO_DESKTOP=1 MIREBO_DESKTOP_DISPLAY="$DISPLAY" MIREBO_WM="$WM" MIREBO_TRAY="$TRAY" \
     MIREBO_DESKTOP_SERVER_PID="$XVFB_PID" MIREBO_XTOOL="$XTOOL"
 # The command keeps our stdin: a background job would otherwise read /dev/null.
 if (exec 9<&0) 2>/dev/null; then exec 3<&0; else exec 3</dev/null; fi
-MIREBO_DESKTOP_TAG="$RUNTIME/cmd" setsid dbus-run-session -- "$@" <&3 &
+MIREBO_DESKTOP_TAG="$RUNTIME/cmd" setsid "${SESSION[@]}" "$@" <&3 &
 CMD_PID=$!
 exec 3<&-
 wait "$CMD_PID"

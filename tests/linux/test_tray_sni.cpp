@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QPixmap>
+#include <QXmlStreamReader>
 
 #include <cstring>
 #include <functional>
@@ -204,6 +205,78 @@ TEST_F(SniOnBus, TheMenuGoesOutOverDBusMenu)
          {layout.children[0].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_TRUE(WaitFor([&] { return triggered == 1; }));
     EXPECT_TRUE(receiver.messages.empty());   // no right click for the program to answer
+
+    // GTK hosts send their clicks in groups; an unknown item comes back as an error.
+    DBusMenuEvents events{{layout.children[0].id, QStringLiteral("clicked"), QDBusVariant(0), 0},
+                          {999, QStringLiteral("clicked"), QDBusVariant(0), 0}};
+    const QDBusMessage group =
+        Call(path.path(), dbusmenu, QStringLiteral("EventGroup"), {QVariant::fromValue(events)});
+    ASSERT_EQ(group.type(), QDBusMessage::ReplyMessage) << group.errorMessage().toStdString();
+    EXPECT_EQ(qdbus_cast<QList<int>>(group.arguments().value(0)), QList<int>{999});
+    EXPECT_TRUE(WaitFor([&] { return triggered == 2; }));
+}
+
+// Every member of the menu interface, with its signature, as introspection shows it: Qt's D-Bus
+// leaves out, with no more than a warning, any member whose types it does not know by name.
+TEST_F(SniOnBus, TheMenuObjectOffersEveryMemberOfTheInterface)
+{
+    TrayIcons tray;
+    Receiver receiver(tray);
+    QMenu menu;
+    menu.addAction(QStringLiteral("終了"));
+    ASSERT_TRUE(tray.apply(TrayOp::Add, Record(receiver, &menu)));
+    ASSERT_TRUE(WaitFor([&] { return !watcher.registered.isEmpty(); }));
+    const QDBusMessage reply = Call(QStringLiteral("/MenuBar"), QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                    QStringLiteral("Introspect"));
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+
+    // "method Name(in) -> out", "signal Name(args)", "property Name type access": what reaches
+    // the wire, for each member of com.canonical.dbusmenu.
+    QStringList members;
+    QString name, in, out;
+    QXmlStreamReader xml(reply.arguments().value(0).toString());
+    bool inInterface = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        const auto attribute = [&](const char* key) { return xml.attributes().value(QLatin1String(key)).toString(); };
+        const auto element = xml.name().toString();
+        if (xml.isStartElement() && element == QLatin1String("interface")) {
+            inInterface = attribute("name") == QLatin1String("com.canonical.dbusmenu");
+        } else if (!inInterface) {
+            continue;
+        } else if (xml.isStartElement() && element == QLatin1String("property")) {
+            members << QStringLiteral("property %1 %2 %3").arg(attribute("name"), attribute("type"), attribute("access"));
+        } else if (xml.isStartElement() && (element == QLatin1String("method") || element == QLatin1String("signal"))) {
+            name = attribute("name");
+            in.clear();
+            out.clear();
+        } else if (xml.isStartElement() && element == QLatin1String("arg")) {
+            (attribute("direction") == QLatin1String("in") ? in : out) += attribute("type");
+        } else if (xml.isEndElement() && element == QLatin1String("method")) {
+            members << QStringLiteral("method %1(%2) -> %3").arg(name, in, out);
+        } else if (xml.isEndElement() && element == QLatin1String("signal")) {
+            members << QStringLiteral("signal %1(%2)").arg(name, out);
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    members.sort();
+    const QStringList expected{
+        QStringLiteral("method AboutToShow(i) -> b"),
+        QStringLiteral("method AboutToShowGroup(ai) -> aiai"),
+        QStringLiteral("method Event(isvu) -> "),
+        QStringLiteral("method EventGroup(a(isvu)) -> ai"),
+        QStringLiteral("method GetGroupProperties(aias) -> a(ia{sv})"),
+        QStringLiteral("method GetLayout(iias) -> u(ia{sv}av)"),
+        QStringLiteral("method GetProperty(is) -> v"),
+        QStringLiteral("property IconThemePath as read"),
+        QStringLiteral("property Status s read"),
+        QStringLiteral("property TextDirection s read"),
+        QStringLiteral("property Version u read"),
+        QStringLiteral("signal ItemActivationRequested(iu)"),
+        QStringLiteral("signal ItemsPropertiesUpdated(a(ia{sv})a(ias))"),
+        QStringLiteral("signal LayoutUpdated(ui)"),
+    };
+    EXPECT_EQ(members.join(QLatin1Char('\n')).toStdString(), expected.join(QLatin1Char('\n')).toStdString());
 }
 
 #include "test_tray_sni.moc"

@@ -151,6 +151,14 @@ void registerTrayDBusTypes()
     qDBusRegisterMetaType<DBusMenuItemKeysList>();
     qDBusRegisterMetaType<DBusMenuEvent>();
     qDBusRegisterMetaType<DBusMenuEvents>();
+    // Qt's D-Bus looks a slot's or signal's argument types up by the names its declaration
+    // spells, and a list is registered above only as QList<...>. The adaptors spell the lists
+    // by these names; without them Qt leaves those members off the bus, with nothing but a
+    // warning, and hosts that call them (EventGroup) get "no such method".
+    qRegisterMetaType<SniPixmaps>("platform::linux_impl::SniPixmaps");
+    qRegisterMetaType<DBusMenuItems>("platform::linux_impl::DBusMenuItems");
+    qRegisterMetaType<DBusMenuItemKeysList>("platform::linux_impl::DBusMenuItemKeysList");
+    qRegisterMetaType<DBusMenuEvents>("platform::linux_impl::DBusMenuEvents");
 }
 
 }  // namespace platform::linux_impl
