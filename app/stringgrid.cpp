@@ -85,7 +85,10 @@ TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent)
 {
     setModel(&model_);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectItems);
+    // Rows, so that assistive technology may select one (Qt's accessible table refuses a row
+    // of a single-selection view that selects items); the title column is not selectable, so
+    // the highlight still covers the second column only.
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
     setCornerButtonEnabled(false);
@@ -105,6 +108,8 @@ TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent)
     horizontalHeader()->setSectionsClickable(false);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { Selected(current); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected) { SelectionChanged(selected); });
     ShowSelection();
 }
 
@@ -131,15 +136,39 @@ void TStringGrid::SetRow(int row)
 void TStringGrid::ShowSelection()
 {
     const QModelIndex wanted = model_.index(row_ - 1, 1);
-    if (!wanted.isValid() || selectionModel()->currentIndex() == wanted)
+    if (!wanted.isValid())
         return;
-    selectionModel()->setCurrentIndex(wanted, QItemSelectionModel::ClearAndSelect);
+    QItemSelectionModel* selection = selectionModel();
+    if (selection->currentIndex() == wanted && selection->isSelected(wanted) &&
+        selection->selectedIndexes().size() == 1)
+        return;
+    selection->setCurrentIndex(wanted, QItemSelectionModel::ClearAndSelect);
 }
 
 void TStringGrid::Selected(const QModelIndex& current)
 {
     if (current.isValid() && current.column() == 1)
         row_ = current.row() + 1;
+}
+
+// The selection may also change without the current cell: a screen reader selects a row
+// through the accessible table, or toggles a cell. End task acts on Row(), so whatever is
+// selected becomes the row, and the highlight shows the row and nothing else.
+void TStringGrid::SelectionChanged(const QItemSelection& selected)
+{
+    for (const QModelIndex& index : selected.indexes()) {
+        if (index.isValid()) {
+            row_ = index.row() + 1;
+            break;
+        }
+    }
+    if (!selected.isEmpty()) {
+        ShowSelection();
+    } else if (!selectionModel()->hasSelection()) {
+        // Some row is always selected. Put it back from the event loop: a reader that selects
+        // a row clears the old one first.
+        QMetaObject::invokeMethod(this, &TStringGrid::ShowSelection, Qt::QueuedConnection);
+    }
 }
 
 void TStringGrid::mousePressEvent(QMouseEvent* event)

@@ -55,6 +55,7 @@ protected:
 private:
     void ShowSelection();
     void Selected(const QModelIndex& current);
+    void SelectionChanged(const QItemSelection& selected);
 
     TStringGridModel model_;
     int row_ = 1;

@@ -2,7 +2,8 @@
 """Dumps a running program's accessibility tree, as a screen reader sees it.
 
     atspi_dump.py --pid PID --title TITLE [--wait-for NAME] [--timeout SECS]
-                  [--press ROLE NAME] --text FILE --table FILE
+                  [--press ROLE NAME | --select-row ROLE NAME | --action ROLE NAME ACTION]
+                  --text FILE --table FILE
 
 Reads the AT-SPI registry of the current session (the accessibility bus that
 org.a11y.Bus on the session bus hands out), finds the application whose
@@ -13,16 +14,19 @@ process is PID, waits until it shows a frame named TITLE (and, with
            role "name" : "description" [states]
   --table  for the test: one node a line, tab separated:
            index, parent index (-1 for the application), depth, role, name,
-           description, states (comma separated); tabs, newlines and
+           description, states (comma separated), and where it is on the
+           screen (x,y,w,h; empty when it has no place); tabs, newlines and
            backslashes in the texts are written as \\t, \\n and \\\\.
 
-With --press, it first does the default action (the first one: "press" on
-a tab or a button) of the first node with that role and name, as a screen
-reader user would, and dumps the tree half a second later.
+Before the dump, as a screen reader user would, on the first node with that
+role and name: --press does its default action (the first one: "press" on
+a tab or a button); --action does the action so named ("Toggle" on a table
+cell); --select-row adds the cell's row to its table's selection
+(AddRowSelection). The tree is dumped half a second later.
 
 Exit status: 0 written; 3 the application, its frame or the awaited node did
 not turn up in time; 4 the registry could not be read at all; 5 nothing to
-press, or the press was refused; 2 on a usage error.
+act on, or the action was refused; 2 on a usage error.
 
 Run with Debian's /usr/bin/python3 (python3-gi, gir1.2-atspi-2.0).
 """
@@ -31,11 +35,16 @@ import argparse
 import signal
 import sys
 import time
+import warnings
 
 import gi
 
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402  (needs the version set first)
+
+# Action names come from get_action_name, deprecated in libatspi 2.46; its replacement get_name
+# reads "" from Qt's bridge there.
+warnings.filterwarnings("ignore", message=".*get_action_name is deprecated", category=DeprecationWarning)
 
 # Tables list every cell as a child; a few rows tell the layout, all of them
 # only make the dump long.
@@ -74,6 +83,15 @@ def states_of(node):
     return [name for name, state in STATES if states.contains(state)]
 
 
+def extents_of(node):
+    if "Component" not in safe(node.get_interfaces, []):
+        return ""
+    box = safe(lambda: node.get_extents(Atspi.CoordType.SCREEN), None)
+    if box is None or box.width <= 0 or box.height <= 0:
+        return ""
+    return "%d,%d,%d,%d" % (box.x, box.y, box.width, box.height)
+
+
 def escape(text):
     return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n")
 
@@ -108,7 +126,7 @@ def find_node(app, role, name):
 
 
 def walk(app, with_nodes=False):
-    """Yields (index, parent, depth, role, name, description, states, more)."""
+    """Yields (index, parent, depth, role, name, description, states, extents, more)."""
     rows = []
     stack = [(app, -1, 0)]
     seen = set()
@@ -122,7 +140,7 @@ def walk(app, with_nodes=False):
         index = len(rows)
         count = safe(node.get_child_count, 0)
         row = [index, parent, depth, safe(node.get_role_name, "?"), safe(node.get_name),
-               safe(node.get_description), states_of(node), max(0, count - MAX_CHILDREN)]
+               safe(node.get_description), states_of(node), extents_of(node), max(0, count - MAX_CHILDREN)]
         rows.append((node, row) if with_nodes else row)
         if depth >= MAX_DEPTH:
             continue
@@ -136,6 +154,34 @@ def walk(app, with_nodes=False):
     return rows
 
 
+def act(app, args):
+    """Does what --press, --action or --select-row asks; 0, or 5 when refused."""
+    role, name = (args.press or args.action or args.select_row)[:2]
+    node = find_node(app, role, name)
+    if node is None:
+        log("nothing to act on: no %s named %r" % (role, name))
+        return 5
+    if args.select_row:
+        table = safe(node.get_parent, None)
+        if table is None or "Table" not in safe(table.get_interfaces, []):
+            log("the %s %r is not in a table" % (role, name))
+            return 5
+        row = safe(lambda: table.get_row_at_index(node.get_index_in_parent()), -1)
+        if row < 0 or not safe(lambda: table.add_row_selection(row), False):
+            log("the table refused to select row %d, that of the %s %r" % (row, role, name))
+            return 5
+        return 0
+    actions = [safe(lambda: node.get_action_name(i)) for i in range(safe(node.get_n_actions, 0))]
+    wanted = 0 if args.press else (actions.index(args.action[2]) if args.action[2] in actions else -1)
+    if wanted < 0 or wanted >= len(actions):
+        log("the %s %r has no such action (it has %s)" % (role, name, actions))
+        return 5
+    if not safe(lambda: node.do_action(wanted), False):
+        log("the %s %r refused its action %r" % (role, name, actions[wanted]))
+        return 5
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--pid", type=int, required=True)
@@ -143,7 +189,10 @@ def main():
     parser.add_argument("--text", required=True)
     parser.add_argument("--table", required=True)
     parser.add_argument("--wait-for", metavar="NAME")
-    parser.add_argument("--press", nargs=2, metavar=("ROLE", "NAME"))
+    acts = parser.add_mutually_exclusive_group()
+    acts.add_argument("--press", nargs=2, metavar=("ROLE", "NAME"))
+    acts.add_argument("--action", nargs=3, metavar=("ROLE", "NAME", "ACTION"))
+    acts.add_argument("--select-row", nargs=2, metavar=("ROLE", "NAME"))
     parser.add_argument("--timeout", type=float, default=20)
     args = parser.parse_args()
 
@@ -174,24 +223,17 @@ def main():
             return 3
         time.sleep(0.2)
 
-    if args.press:
-        node = find_node(app, *args.press)
-        if node is None:
-            log("nothing to press: no %s named %r" % tuple(args.press))
-            return 5
-        if "Action" not in safe(node.get_interfaces, []) or safe(node.get_n_actions, 0) < 1:
-            log("the %s %r has no action" % tuple(args.press))
-            return 5
-        if not safe(lambda: node.do_action(0), False):
-            log("the %s %r refused its action %r" % (*args.press, safe(lambda: node.get_action_name(0))))
-            return 5
+    if args.press or args.action or args.select_row:
+        status = act(app, args)
+        if status:
+            return status
         time.sleep(0.5)
 
     rows = walk(app)
     with open(args.text, "w", encoding="utf-8") as text, open(args.table, "w", encoding="utf-8") as table:
         text.write("# application %r, pid %d, toolkit %s %s\n" % (
             safe(app.get_name), args.pid, safe(app.get_toolkit_name), safe(app.get_toolkit_version)))
-        for index, parent, depth, role, name, description, states, more in rows:
+        for index, parent, depth, role, name, description, states, extents, more in rows:
             line = "  " * depth + role + ' "' + name + '"'
             if description:
                 line += ' : "' + description + '"'
@@ -201,7 +243,7 @@ def main():
             if more:
                 text.write("  " * (depth + 1) + "... %d more children\n" % more)
             table.write("\t".join([str(index), str(parent), str(depth), role, escape(name),
-                                   escape(description), ",".join(states)]) + "\n")
+                                   escape(description), ",".join(states), extents]) + "\n")
     return 0
 
 

@@ -46,5 +46,46 @@ rc=0; read_tree --press "page tab" アプリケーション一覧 --timeout 10 -
 check '[ $rc = 0 ]' "the tab \"アプリケーション一覧\" does its action for a screen reader (status $rc)"
 check 'showing table アプリケーション一覧 && ! showing filler "CPU 使用率のグラフ"' "the list is shown then, the charts are hidden"
 
+# ---- the row a screen reader selects is the row "終了" ends ----
+# Three processes of their own, one row each; A's row is clicked, then B's or C's selected the
+# way a screen reader does: through the table (AddRowSelection), or with a cell's "Toggle".
+require xterm
+pids=()
+for name in A B C; do
+    xterm -geometry 30x4+20+$((400 + ${#pids[@]} * 100)) -T "a11y-$name" -e sleep 600 &
+    pids+=($!)
+    at_exit "kill $! 2>/dev/null"
+done
+a=${pids[0]} b=${pids[1]} c=${pids[2]}
+for p in "${pids[@]}"; do wait_window "$p" 'a11y-.' 10 >/dev/null || fail "no xterm window for pid $p"; done
+selected() { node "table cell" "$1" アプリケーション一覧 | cut -f2 | tr , '\n' | grep -qx selected; }
+# click_row PID: the mouse on that row's process id, as any user selects a row.
+click_row() {
+    local box x y w h
+    read_tree --wait-for "$1" --timeout 10 --text "$TEST_TMP/tree.txt" || fail "no row for pid $1 over AT-SPI"
+    box=$(awk -F'\t' -v n="$1" '$4 == "table cell" && $5 == n { print $8; exit }' "$TEST_TMP/tree.tsv")
+    IFS=, read -r x y w h <<<"$box"
+    [ -n "$h" ] || fail "the row of pid $1 has no place on the screen"
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+    sleep 0.5
+}
+# end_task_over PID: "終了" pressed as a screen reader user does; the chosen PID must end, A live on.
+end_task_over() {
+    read_tree --press "push button" 終了 --text "$TEST_TMP/tree.txt" || fail "\"終了\" did not do its action"
+    wait_gone "$1" 3 || fail "\"終了\" left pid $1 running, the row selected over AT-SPI$(is_alive "$a" || echo "; it ended A's, pid $a")"
+    check 'is_alive "$a"' "\"終了\" ended pid $1, the row the screen reader selected, not A's (pid $a), clicked before"
+}
+
+click_row "$a"
+rc=0; read_tree --select-row "table cell" "$b" --text "$ARTIFACTS/accessibility-select.txt" || rc=$?
+check '[ $rc = 0 ]' "the list takes a row selected through AT-SPI (AddRowSelection; status $rc)"
+check 'selected "$b" && ! selected "$a"' "B's row reads as selected, A's no longer"
+end_task_over "$b"
+
+click_row "$a"
+rc=0; read_tree --action "table cell" "$c" Toggle --text "$ARTIFACTS/accessibility-toggle.txt" || rc=$?
+check '[ $rc = 0 ] && selected "$c" && ! selected "$a"' "a cell's \"Toggle\" selects its row, C's (status $rc)"
+end_task_over "$c"
+
 stop_app
 pass

@@ -172,3 +172,51 @@ TEST_F(AccessibilityTest, PressingTheListTabShowsTheListAndHidesTheCharts)
     const auto closes = Nodes(Role::PushButton, "閉じる(C)");
     EXPECT_EQ(std::count_if(closes.begin(), closes.end(), Shown), 1);   // the list page's own
 }
+
+// ---- the selection ------------------------------------------------------------------------------
+// A screen reader selects a row through the table, or with a cell's "Toggle", and reads the
+// selection back; "終了" must end that row's process, not the row last clicked.
+TEST_F(AccessibilityTest, TheRowAScreenReaderSelectsIsTheRowEndTaskEnds)
+{
+    fake.windowList = {{16, "ミレボ", true, 4242, 1}, {17, "A", true, 100, 7}, {18, "B", true, 200, 8},
+                       {19, "C", true, 300, 9}};
+    for (const auto& w : fake.windowList)
+        fake.processes[w.pid] = {w.identity, true};
+    form->timRefTimer();
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    TStringGrid& grid = Grid();
+    QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(&grid)->tableInterface();
+    ASSERT_NE(table, nullptr);
+    // Accessible rows count from the first under the header; A, B and C are rows 1 to 3.
+    const auto clickA = [&] {
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(grid.model()->index(1, 1)).center());
+        ASSERT_EQ(table->selectedRows(), QList<int>{1});
+    };
+    const auto endTask = [&] {
+        fake.terminated.clear();
+        form->BitBtn1Click();
+        return fake.terminated;
+    };
+
+    clickA();
+    ASSERT_TRUE(table->selectRow(2));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->selectedRows(), QList<int>{2});
+    EXPECT_EQ(endTask(), std::vector<std::uint32_t>{200});
+
+    clickA();
+    QAccessibleInterface* c = table->cellAt(3, 1);
+    ASSERT_TRUE(c && c->actionInterface());
+    c->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(c->state().selected);
+    EXPECT_FALSE(table->cellAt(1, 1)->state().selected);
+    EXPECT_EQ(endTask(), std::vector<std::uint32_t>{300});
+
+    // Some row is always selected: neither a toggle nor clearing the selection takes it away.
+    c->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    grid.clearSelection();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->selectedRows(), QList<int>{3});
+    EXPECT_EQ(grid.Row(), 4);   // C's, which End task would take
+}
