@@ -139,8 +139,7 @@ void TStringGrid::ShowSelection()
     if (!wanted.isValid())
         return;
     QItemSelectionModel* selection = selectionModel();
-    if (selection->currentIndex() == wanted && selection->isSelected(wanted) &&
-        selection->selectedIndexes().size() == 1)
+    if (selection->currentIndex() == wanted && selection->isSelected(wanted))
         return;
     selection->setCurrentIndex(wanted, QItemSelectionModel::ClearAndSelect);
 }
@@ -156,13 +155,8 @@ void TStringGrid::Selected(const QModelIndex& current)
 // selected becomes the row, and the highlight shows the row and nothing else.
 void TStringGrid::SelectionChanged(const QItemSelection& selected)
 {
-    for (const QModelIndex& index : selected.indexes()) {
-        if (index.isValid()) {
-            row_ = index.row() + 1;
-            break;
-        }
-    }
-    if (!selected.isEmpty()) {
+    if (const QModelIndexList cells = selected.indexes(); !cells.isEmpty()) {
+        row_ = cells.front().row() + 1;
         ShowSelection();
     } else if (!selectionModel()->hasSelection()) {
         // Some row is always selected. Put it back from the event loop: a reader that selects

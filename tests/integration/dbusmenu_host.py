@@ -28,14 +28,11 @@ import gi
 gi.require_version("Dbusmenu", "0.4")
 from gi.repository import Dbusmenu, Gio, GLib  # noqa: E402  (needs the version set first)
 
+# What of a watcher an item uses: it registers there.
 WATCHER = """
 <node>
   <interface name="org.kde.StatusNotifierWatcher">
     <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
   </interface>
 </node>
 """
@@ -54,21 +51,14 @@ class Host:
         self.go = False
         self.status = 3
 
-    # The watcher's side: remember the item and open its menu.
-    def call(self, _bus, sender, _path, _iface, method, params, invocation):
-        if method == "RegisterStatusNotifierItem":
-            service = params.unpack()[0]
-            name, path = (sender, service) if service.startswith("/") else (service, "/StatusNotifierItem")
-            self.items.append(name + path)
-            invocation.return_value(None)
-            self.open_menu(name, path)
-        else:
-            invocation.return_value(None)
-
-    def get(self, _bus, _sender, _path, _iface, prop):
-        return {"RegisteredStatusNotifierItems": GLib.Variant("as", self.items),
-                "IsStatusNotifierHostRegistered": GLib.Variant("b", True),
-                "ProtocolVersion": GLib.Variant("i", 0)}.get(prop)
+    # The watcher's side: an item registers (by its bus name, or by its path on the caller's
+    # connection); its menu is opened as a host would.
+    def call(self, _bus, sender, _path, _iface, _method, params, invocation):
+        service = params.unpack()[0]
+        name, path = (sender, service) if service.startswith("/") else (service, "/StatusNotifierItem")
+        self.items.append(name + path)
+        invocation.return_value(None)
+        self.open_menu(name, path)
 
     def open_menu(self, name, path):
         try:
@@ -125,7 +115,7 @@ def main():
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     host = Host(bus, args.label, loop)
     info = Gio.DBusNodeInfo.new_for_xml(WATCHER).interfaces[0]
-    bus.register_object("/StatusNotifierWatcher", info, host.call, host.get, None)
+    bus.register_object("/StatusNotifierWatcher", info, host.call, None, None)
 
     def owned(*_):
         print("ready", flush=True)

@@ -67,14 +67,18 @@ click_row() {
     IFS=, read -r x y w h <<<"$box"
     [ -n "$h" ] || fail "the row of pid $1 has no place on the screen"
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
-    sleep 0.5
+    read_tree --text "$TEST_TMP/tree.txt" || fail "the tree went away"
+    selected "$1" || fail "a click on the row of pid $1 did not select it"
 }
 # end_task_over PID: "終了" pressed as a screen reader user does; the chosen PID must end, A live on.
 end_task_over() {
     read_tree --press "push button" 終了 --text "$TEST_TMP/tree.txt" || fail "\"終了\" did not do its action"
     wait_gone "$1" 3 || fail "\"終了\" left pid $1 running, the row selected over AT-SPI$(is_alive "$a" || echo "; it ended A's, pid $a")"
     check 'is_alive "$a"' "\"終了\" ended pid $1, the row the screen reader selected, not A's (pid $a), clicked before"
+    # The rows below move up once the next refresh drops the ended one.
+    wait_until 5 row_gone "$1" || fail "the row of pid $1 stayed in the list"
 }
+row_gone() { read_tree --text "$TEST_TMP/tree.txt" && [ -z "$(node "table cell" "$1" アプリケーション一覧)" ]; }
 
 click_row "$a"
 rc=0; read_tree --select-row "table cell" "$b" --text "$ARTIFACTS/accessibility-select.txt" || rc=$?
