@@ -61,8 +61,9 @@ public:
     // Top-level windows, topmost first, fetched in one batch with everything each row needs.
     virtual std::vector<WindowInfo> windows() = 0;
 
-    // Opens the process only while it is still the one with this identity (0 = any); 0 when it
-    // has gone, cannot be signalled by us, or the id names no single process.
+    // Opens the process only while it is still the one with this identity; 0 when it has gone,
+    // cannot be signalled by us, the id names no single process, or the identity is 0 (unknown:
+    // whatever holds the id by now cannot be told from the process that was listed).
     virtual ProcessHandle openProcess(std::uint32_t pid, std::uint64_t identity) = 0;
     virtual void terminateProcess(ProcessHandle process, std::uint32_t exitCode) = 0;
     // Returns once the process has ended or after `milliseconds`, whichever comes first.
