@@ -1,5 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QByteArray>
+#include <QtGlobal>
+
 #include "platform/linux/session.h"
 
 using platform::linux_impl::chooseSession;
@@ -74,4 +88,79 @@ TEST(Session, NoDisplayAtAllIsLeftToQt)
     const auto choice = chooseSession(Session("", ""));
     EXPECT_EQ(choice.qtPlatform, "");
     EXPECT_EQ(choice.notice, "");
+}
+
+// ---- the environment is written under Qt's lock ----
+// Once the application object exists, Qt's own threads read the environment under a lock of
+// Qt's; a write that bypasses that lock can make such a read miss a variable or follow a freed
+// array. Every write of the program's variable is caught here, and a reader that needs Qt's lock
+// is sent at that moment: while the writer holds the lock, the reader has to wait.
+namespace {
+
+std::atomic<bool> watching{false};
+std::vector<std::string> unlockedWrites;
+std::vector<std::thread> readers;
+
+void noteWrite(const char* name)
+{
+    if (!watching || std::strcmp(name, "QT_QPA_PLATFORM") != 0)
+        return;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    readers.emplace_back([done] {
+        qEnvironmentVariableIsSet("MIREBO_READER");
+        *done = true;
+    });
+    for (int i = 0; i < 100 && !*done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (*done)
+        unlockedWrites.emplace_back(name);
+}
+
+template <class F>
+F real(const char* name)
+{
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int setenv(const char* name, const char* value, int overwrite) noexcept
+{
+    noteWrite(name);
+    static const auto next = real<int (*)(const char*, const char*, int)>("setenv");
+    return next(name, value, overwrite);
+}
+
+extern "C" int unsetenv(const char* name) noexcept
+{
+    noteWrite(name);
+    static const auto next = real<int (*)(const char*)>("unsetenv");
+    return next(name);
+}
+
+TEST(Session, ThePlatformChoiceIsWrittenAndTakenBackUnderQtsLock)
+{
+    const QByteArray userChoice = qgetenv("QT_QPA_PLATFORM");
+    const bool hadChoice = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+    qputenv("DISPLAY", display.isEmpty() ? QByteArray(":0") : display);
+
+    watching = true;
+    {
+        platform::linux_impl::SessionPlatform session;
+        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb");
+        session.restore();
+        EXPECT_FALSE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
+    }
+    watching = false;
+    for (std::thread& reader : readers)
+        reader.join();
+    readers.clear();
+
+    if (display.isEmpty())
+        qunsetenv("DISPLAY");
+    if (hadChoice)
+        qputenv("QT_QPA_PLATFORM", userChoice);
+    EXPECT_TRUE(unlockedWrites.empty()) << unlockedWrites.size() << " writes without Qt's lock";
 }
