@@ -97,7 +97,8 @@ public:
     // before every show.
     virtual void hideTaskbarButton(QWidget* window, bool hide) = 0;
     // The frame the window manager will put around the window, asked before its first show so
-    // that the whole frame can be placed; empty margins when no manager says.
+    // that the whole frame can be placed, in the same units as the window's geometry; empty
+    // margins when no manager says.
     virtual QMargins frameMargins(QWidget* window) = 0;
     // Starts the program or opens the document or address named by the whole text; never fails
     // loudly.

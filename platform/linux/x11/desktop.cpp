@@ -16,6 +16,7 @@
 #include "platform/linux/x11/x11.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace platform::linux_impl {
@@ -217,7 +218,12 @@ QMargins frameMargins(QWidget* window)
         xcb_ewmh_get_extents_reply_t e{};
         if (xcb_ewmh_get_frame_extents_reply(x->ewmh, xcb_ewmh_get_frame_extents(x->ewmh, id), &e,
                                              nullptr) != 0) {
-            const auto side = [](std::uint32_t v) { return static_cast<int>(std::min(v, 1000u)); };
+            // The manager counts the screen's pixels; the window's geometry is in Qt's, which
+            // are larger where Qt scales the window.
+            const qreal ratio = std::max(window->devicePixelRatioF(), qreal(1) / 64);
+            const auto side = [ratio](std::uint32_t v) {
+                return static_cast<int>(std::lround(std::min(v, 1000u) / ratio));
+            };
             return QMargins(side(e.left), side(e.top), side(e.right), side(e.bottom));
         }
         QThread::msleep(2);
