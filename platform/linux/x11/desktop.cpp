@@ -8,6 +8,7 @@
 #include <QInputEvent>
 #include <QThread>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QWidget>
@@ -76,7 +77,7 @@ public:
     QElapsedTimer since;
 };
 
-InputClock* inputClock = nullptr;
+QPointer<InputClock> inputClock;   // goes with the application object
 
 // The server's time now, the way a client asks for it: a change to a property of a window of
 // its own, and the time the server stamps on the notice of that change. On a connection of its
