@@ -464,9 +464,9 @@ bool TfrmMain::AppEnumProc(const WindowInfo& window)
     TStringGrid* grid = ui->grdApp;
     grid->SetCell(0, AppCount, QString::fromStdString(window.title));
     grid->SetCell(1, AppCount, QString::number(window.pid));
-    if (rowIdentity_.size() <= static_cast<std::size_t>(AppCount))
-        rowIdentity_.resize(static_cast<std::size_t>(AppCount) + 1);
-    rowIdentity_[static_cast<std::size_t>(AppCount)] = window.identity;
+    if (rowProcess_.size() <= static_cast<std::size_t>(AppCount))
+        rowProcess_.resize(static_cast<std::size_t>(AppCount) + 1);
+    rowProcess_[static_cast<std::size_t>(AppCount)] = {window.identity, window.foreignPid};
     ++AppCount;
     return true;
 }
@@ -483,9 +483,12 @@ void TfrmMain::BitBtn1Click()
     if (!value)
         throw EAppError(QStringLiteral("'%1' は整数ではありません").arg(text));
     const auto pid = static_cast<std::uint32_t>(static_cast<std::uint64_t>(*value));
-    const std::uint64_t identity =
-        static_cast<std::size_t>(r) < rowIdentity_.size() ? rowIdentity_[static_cast<std::size_t>(r)] : 0;
-    if (const ProcessHandle process = platform_.openProcess(pid, identity)) {
+    const RowProcess row =
+        static_cast<std::size_t>(r) < rowProcess_.size() ? rowProcess_[static_cast<std::size_t>(r)] : RowProcess{};
+    // Such an id may name an unrelated process of ours; the user is told why nothing happens.
+    if (row.foreignPid)
+        throw EAppError(QStringLiteral("このプロセスはサンドボックスまたはコンテナーの外にあるため、終了できません"));
+    if (const ProcessHandle process = platform_.openProcess(pid, row.identity)) {
         platform_.terminateProcess(process, 0);
         platform_.waitForProcess(process, 500);
         platform_.closeProcess(process);

@@ -109,7 +109,11 @@ private:
     std::array<QIcon, 6> IL;
     QIcon emptyIcon_;
 
-    // Each row's process identity from the rebuild that wrote it, beside the grid's texts.
-    std::vector<std::uint64_t> rowIdentity_;
+    // What End task needs of each row beyond its text, from the rebuild that wrote it.
+    struct RowProcess {
+        std::uint64_t identity = 0;   // 0: unknown, never ended
+        bool foreignPid = false;      // the id is another pid namespace's: refused with an error
+    };
+    std::vector<RowProcess> rowProcess_;
     std::unordered_set<std::uint32_t> listedPids_;
 };

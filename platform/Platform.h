@@ -61,8 +61,9 @@ public:
     // Top-level windows, topmost first, fetched in one batch with everything each row needs.
     virtual std::vector<WindowInfo> windows() = 0;
 
-    // Opens the process only while it is still the one with this identity (0 = any); 0 when it
-    // has gone, cannot be signalled by us, or the id names no single process.
+    // Opens the process only while it is still the one with this identity; 0 when it has gone,
+    // cannot be signalled by us, the id names no single process, or the identity is 0 (unknown:
+    // whatever holds the id by now cannot be told from the process that was listed).
     virtual ProcessHandle openProcess(std::uint32_t pid, std::uint64_t identity) = 0;
     virtual void terminateProcess(ProcessHandle process, std::uint32_t exitCode) = 0;
     // Returns once the process has ended or after `milliseconds`, whichever comes first.
@@ -96,7 +97,8 @@ public:
     // before every show.
     virtual void hideTaskbarButton(QWidget* window, bool hide) = 0;
     // The frame the window manager will put around the window, asked before its first show so
-    // that the whole frame can be placed; empty margins when no manager says.
+    // that the whole frame can be placed, in the same units as the window's geometry; empty
+    // margins when no manager says.
     virtual QMargins frameMargins(QWidget* window) = 0;
     // Starts the program or opens the document or address named by the whole text; never fails
     // loudly.

@@ -46,7 +46,7 @@ ProcessHandle FakePlatform::openProcess(std::uint32_t pid, std::uint64_t identit
     auto found = processes.find(pid);
     if (found == processes.end() || !found->second.signallable)
         return 0;
-    if (identity != 0 && identity != found->second.identity)
+    if (identity == 0 || identity != found->second.identity)
         return 0;
     ProcessHandle handle = nextProcess++;
     processHandles[handle] = pid;

@@ -9,7 +9,10 @@
 
 namespace platform {
 
-LinuxPlatform::LinuxPlatform() : stats_(&linux_impl::readProcStat) {}
+LinuxPlatform::LinuxPlatform() : stats_(&linux_impl::readProcStat)
+{
+    linux_impl::watchUserInput();
+}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

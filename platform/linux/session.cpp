@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QByteArray>
+#include <QtGlobal>
+
 namespace platform::linux_impl {
 namespace {
 
@@ -60,16 +63,17 @@ SessionPlatform::SessionPlatform()
 {
     const SessionChoice choice = chooseSession(currentSession());
     if (!choice.qtPlatform.empty())
-        set_ = ::setenv("QT_QPA_PLATFORM", choice.qtPlatform.c_str(), 1) == 0;
+        set_ = qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(choice.qtPlatform));
     if (!choice.notice.empty())
         std::fprintf(stderr, "%s\n", choice.notice.c_str());
 }
 
 void SessionPlatform::restore()
 {
-    // Only ever set where the user had not: putting it back means taking it away.
+    // Only ever set where the user had not: putting it back means taking it away. By now Qt's
+    // threads read the environment, under Qt's lock: a write must take that lock too.
     if (set_)
-        ::unsetenv("QT_QPA_PLATFORM");
+        qunsetenv("QT_QPA_PLATFORM");
     set_ = false;
 }
 

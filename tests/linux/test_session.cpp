@@ -1,5 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <QByteArray>
+#include <QtGlobal>
+
 #include "platform/linux/session.h"
 
 using platform::linux_impl::chooseSession;
@@ -74,4 +88,70 @@ TEST(Session, NoDisplayAtAllIsLeftToQt)
     const auto choice = chooseSession(Session("", ""));
     EXPECT_EQ(choice.qtPlatform, "");
     EXPECT_EQ(choice.notice, "");
+}
+
+// ---- the environment is written under Qt's lock ----
+// Once the application object exists, Qt's threads read the environment under Qt's lock; a
+// write that bypasses it can make such a read miss a variable or follow a freed array. Each
+// write of the program's variable is caught here and a reader that takes Qt's lock is sent at
+// that moment: it can finish only if the writer does not hold the lock.
+namespace {
+
+bool watching = false;
+int unlockedWrites = 0;
+std::vector<std::thread> readers;
+
+void noteWrite(const char* name)
+{
+    if (!watching || std::strcmp(name, "QT_QPA_PLATFORM") != 0)
+        return;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    readers.emplace_back([done] {
+        qEnvironmentVariableIsSet("MIREBO_READER");
+        *done = true;
+    });
+    for (int i = 0; i < 100 && !*done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    unlockedWrites += *done ? 1 : 0;
+}
+
+}  // namespace
+
+extern "C" int setenv(const char* name, const char* value, int overwrite) noexcept
+{
+    noteWrite(name);
+    using Next = int (*)(const char*, const char*, int);
+    static const auto next = reinterpret_cast<Next>(::dlsym(RTLD_NEXT, "setenv"));
+    return next(name, value, overwrite);
+}
+
+extern "C" int unsetenv(const char* name) noexcept
+{
+    noteWrite(name);
+    static const auto next = reinterpret_cast<int (*)(const char*)>(::dlsym(RTLD_NEXT, "unsetenv"));
+    return next(name);
+}
+
+TEST(Session, ThePlatformChoiceIsWrittenAndTakenBackUnderQtsLock)
+{
+    const auto userChoice = qEnvironmentVariableIsSet("QT_QPA_PLATFORM")
+        ? std::optional(qgetenv("QT_QPA_PLATFORM")) : std::nullopt;
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+    qputenv("DISPLAY", display.isEmpty() ? QByteArray(":0") : display);
+    watching = true;
+    {
+        platform::linux_impl::SessionPlatform session;
+        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb");
+        session.restore();
+        EXPECT_FALSE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
+    }
+    watching = false;
+    for (std::thread& reader : readers)
+        reader.join();
+    if (display.isEmpty())
+        qunsetenv("DISPLAY");
+    if (userChoice)
+        qputenv("QT_QPA_PLATFORM", *userChoice);
+    EXPECT_EQ(unlockedWrites, 0);
 }

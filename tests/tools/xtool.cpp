@@ -30,6 +30,12 @@
 // prints the window owning the selection NAME (e.g. _NET_SYSTEM_TRAY_S0) as 0x..., or 0x0 when
 // nobody owns it: no stock X tool asks the server that.
 //
+//   xtool --watch-activation
+//
+// prints "ready", then one line for each _NET_ACTIVE_WINDOW request any client sends to the
+// root: "0xWINDOW source=S time=T now=N", with the request's source indication and timestamp
+// and the server's time when the request was seen, until it is killed.
+//
 // Plain xcb, so that it depends on nothing the program under test uses.
 
 #include <signal.h>
@@ -502,10 +508,53 @@ int selectionOwner(const char* name)
     return 0;
 }
 
+[[noreturn]] void watchActivation()
+{
+    const xcb_atom_t active = intern("_NET_ACTIVE_WINDOW");
+    const xcb_atom_t tick = intern("XTOOL_CLOCK");
+    // Requests to the window manager reach whoever watches the root or its children; a property
+    // change on a window of our own tells the server's time.
+    const std::uint32_t rootMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                                      XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY};
+    xcb_change_window_attributes(conn, screen->root, XCB_CW_EVENT_MASK, rootMask);
+    const xcb_window_t clock = xcb_generate_id(conn);
+    const std::uint32_t clockMask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(conn, 0, clock, screen->root, -10, -10, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                      clockMask);
+    ready();
+    std::vector<std::string> seen;   // requests waiting for the time they were seen at
+    for (;;) {
+        Freed<xcb_generic_event_t> event(xcb_wait_for_event(conn));
+        if (!event)
+            die("the X connection broke");
+        const auto type = event->response_type & 0x7f;
+        if (type == XCB_CLIENT_MESSAGE) {
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.reply);
+            if (message->type != active || message->format != 32)
+                continue;
+            char line[96];
+            std::snprintf(line, sizeof line, "0x%x source=%u time=%u", message->window,
+                          message->data.data32[0], message->data.data32[1]);
+            seen.emplace_back(line);
+            xcb_change_property(conn, XCB_PROP_MODE_APPEND, clock, tick, XCB_ATOM_INTEGER, 32, 0,
+                                nullptr);
+            xcb_flush(conn);
+        } else if (type == XCB_PROPERTY_NOTIFY) {
+            const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event.reply);
+            for (const std::string& line : seen)
+                std::printf("%s now=%u\n", line.c_str(), change->time);
+            std::fflush(stdout);
+            seen.clear();
+        }
+    }
+}
+
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: xtool --count N | --huge | --invalid | --churn\n"
-                         "       xtool --windows-of PID | --selection-owner NAME\n");
+                         "       xtool --windows-of PID | --selection-owner NAME\n"
+                         "       xtool --watch-activation\n");
     std::exit(2);
 }
 
@@ -527,7 +576,8 @@ int main(int argc, char** argv)
     } else if (mode == "--selection-owner") {
         if (argc != 3 || *argv[2] == '\0')
             usage();
-    } else if (argc != 2 || (mode != "--huge" && mode != "--invalid" && mode != "--churn")) {
+    } else if (argc != 2 || (mode != "--huge" && mode != "--invalid" && mode != "--churn" &&
+                             mode != "--watch-activation")) {
         usage();
     }
 
@@ -539,6 +589,8 @@ int main(int argc, char** argv)
             return windowsOf(static_cast<std::uint32_t>(n));
         if (mode == "--selection-owner")
             return selectionOwner(argv[2]);
+        if (mode == "--watch-activation")
+            watchActivation();
         if (mode == "--churn")
             churn();
         if (mode == "--count")

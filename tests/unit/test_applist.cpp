@@ -172,6 +172,44 @@ TEST_F(ApplistTest, AGoneOrProtectedProcessIsLeftAloneSilently)
     EXPECT_TRUE(fake.errorBoxes.empty());
 }
 
+// Without the start time the listing saw, whatever holds the id at the click would be ended.
+TEST_F(ApplistTest, ARowWithoutAStartTimeIsNeverEnded)
+{
+    WindowInfo unknown = Window("unknown", 33);
+    unknown.identity = 0;
+    Rebuild({unknown});
+    fake.processes[33] = {4242, true};
+    Find<QPushButton>("BitBtn1")->click();
+    EXPECT_TRUE(fake.terminated.empty());
+    EXPECT_TRUE(fake.errorBoxes.empty());
+}
+
+// Ids from another pid namespace may name an unrelated process here: such rows are listed,
+// End task refuses them with the error box, and the flag belongs to its row alone.
+TEST_F(ApplistTest, ARowFromAnotherPidNamespaceIsRefusedWithTheErrorBox)
+{
+    WindowInfo foreign = Window("container", 40);
+    foreign.foreignPid = true;
+    Rebuild({foreign, Window("local", 41)});
+    fake.processes[40] = {40000, true};
+    fake.processes[41] = {41000, true};
+    ASSERT_EQ(Rows(), QStringList({"container|40", "local|41"}));
+    Find<QPushButton>("BitBtn1")->click();
+    ASSERT_EQ(fake.errorBoxes.size(), 1u);
+    EXPECT_EQ(fake.errorBoxes[0],
+              QStringLiteral("このプロセスはサンドボックスまたはコンテナーの外にあるため、終了できません."));
+    EXPECT_EQ(fake.count("openProcess 40"), 0);
+
+    Grid().SetRow(2);
+    Find<QPushButton>("BitBtn1")->click();
+    EXPECT_EQ(fake.terminated, std::vector<std::uint32_t>{41});
+
+    Rebuild({Window("container", 40)});   // the same id, now from a source we can trust
+    Find<QPushButton>("BitBtn1")->click();
+    EXPECT_EQ(fake.terminated, (std::vector<std::uint32_t>{41, 40}));
+    EXPECT_EQ(fake.errorBoxes.size(), 1u);
+}
+
 TEST_F(ApplistTest, ATextThatIsNotANumberIsReported)
 {
     Show();

@@ -39,7 +39,9 @@ std::optional<std::uint32_t> pidLimit()
 
 ProcessHandle ProcessTable::open(std::uint32_t pid, std::uint64_t identity)
 {
-    if (pid == 0 || pid > INT_MAX)
+    // Without the start time the listing saw, a process that took over the id since would be
+    // ended in its place.
+    if (pid == 0 || pid > INT_MAX || identity == 0)
         return 0;
     if (const auto limit = pidLimit(); limit && pid >= *limit)
         return 0;
@@ -49,7 +51,7 @@ ProcessHandle ProcessTable::open(std::uint32_t pid, std::uint64_t identity)
         return 0;
     // Checked only now: the pidfd holds on to the process it was opened for, so a start time
     // read after opening belongs to that process (or shows that the id moved on).
-    if (identity != 0 && readStartTime(pid) != identity)
+    if (readStartTime(pid) != identity)
         return 0;
     if (::pidfd_send_signal(fd.get(), 0, nullptr, 0) != 0)
         return 0;   // EPERM: not ours to end; ESRCH: already gone

@@ -11,6 +11,9 @@ class QWidget;
 
 namespace platform::linux_impl {
 
+// Starts noting the time of the user's keys and buttons, which requests to the window manager
+// carry; once the application object exists.
+void watchUserInput();
 QPoint cursorPos();
 void setForegroundWindow(QWidget* window);
 void hideTaskbarButton(QWidget* window, bool hide);

@@ -55,6 +55,11 @@ std::optional<X11> qtX11()
     return x;
 }
 
+xcb_connection_t* connectAgain(const X11& x)
+{
+    return xcb_connect(x.display != nullptr ? DisplayString(x.display) : nullptr, nullptr);
+}
+
 std::vector<xcb_atom_t> internAtoms(xcb_connection_t* connection,
                                     std::initializer_list<const char*> names)
 {

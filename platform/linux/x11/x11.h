@@ -27,6 +27,10 @@ struct X11 {
 // server cannot name the window-manager hints' atoms.
 std::optional<X11> qtX11();
 
+// A connection of our own to the server Qt's connection goes to (check it with
+// xcb_connection_has_error, and disconnect it), for questions whose answers are events.
+xcb_connection_t* connectAgain(const X11& x);
+
 // xcb hands out replies and errors allocated with malloc.
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
