@@ -20,7 +20,7 @@ namespace {
 
 void checkTitle(const std::string& title)
 {
-    FUZZ_CHECK(title.size() <= kMaxTitleBytes);
+    FUZZ_CHECK(title.size() <= platform::kMaxTitleBytes);
     FUZZ_CHECK(title.find('\0') == std::string::npos);
     FUZZ_CHECK(fuzz::isWellFormedUtf8(title));
 }
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (nul != std::string_view::npos)
             FUZZ_CHECK(title == titleFromBytes(bytes.substr(0, nul), encoding, false));
         if (encoding == TextEncoding::Utf8 && !partial && nul == std::string_view::npos &&
-            bytes.size() <= kMaxTitleBytes && fuzz::isWellFormedUtf8(bytes))
+            bytes.size() <= platform::kMaxTitleBytes && fuzz::isWellFormedUtf8(bytes))
             FUZZ_CHECK(title == bytes);
     }
 

@@ -9,6 +9,7 @@
 // (what it checks, in which order, what a failure does) stays exactly as designed. Each backend
 // turns them into what its own system offers; nothing outside this program ever sees them.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,9 +22,12 @@ struct MemoryStatus {
 };
 
 // ---- windows ------------------------------------------------------------------------------------
+// The longest title a row carries, in bytes of UTF-8: every source cuts longer ones to it.
+constexpr std::size_t kMaxTitleBytes = 1023;
+
 struct WindowInfo {
     std::uint64_t id = 0;           // the window system's id of the window
-    std::string title;              // UTF-8, at most 1023 bytes, cut at a character boundary; "" = none
+    std::string title;              // UTF-8, at most kMaxTitleBytes, cut at a character boundary; "" = none
     bool visible = false;           // mapped or minimised; withdrawn and never-mapped windows are not
     std::uint32_t pid = 0;          // owning process; 0 when the owner cannot be found out
     std::uint64_t identity = 0;     // the owner's start time, to tell it from a later process that

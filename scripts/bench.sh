@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program, the floor and the benchmarks optimised (release preset), runs the
-# benchmarks (those that need no display offscreen, the X11 ones on a private desktop), then
+# benchmarks (chart, tick, list, start-up and the compositor's window list offscreen, the X11
+# ones on a private desktop), then
 # measures what the running program costs beside the floor (scripts/overhead.sh, which measures
 # this build as it is rather than building again).
 #

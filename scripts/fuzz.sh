@@ -20,8 +20,7 @@ cd "$(dirname "$0")/.." || exit 1
 ROOT=$PWD BUILD=$PWD/build-fuzz CRASHES=$PWD/fuzz/crashes JOBS=${JOBS:-2}
 SECONDS_PER_TARGET=${1:-60}
 [[ $SECONDS_PER_TARGET =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [SECONDS_PER_TARGET]" >&2; exit 2; }
-say() { echo "fuzz: $*" >&2; }
-die() { say "$*"; exit 1; }
+. scripts/lib.sh
 
 # clang with libFuzzer's runtime: a program that is nothing but the fuzzer entry point must link.
 fuzzer_links() {

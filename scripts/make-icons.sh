@@ -16,7 +16,7 @@ set -euo pipefail
 ICONS=$(cd "$(dirname "$0")/.." && pwd)/resources/icons
 X0=4 X1=10 Y0=3 Y1=7
 
-die() { echo "make-icons: $*" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
 
 mapfile -t ROWS < <(sed -n 's/^"\([^"]\{16\}\)",\{0,1\}$/\1/p' "$ICONS/tray0.xpm")
 [ ${#ROWS[@]} -eq 16 ] || die "tray0.xpm: not 16 rows of 16 pixels"

@@ -34,8 +34,8 @@ if [ -z "${BUILD:-}" ] && [ "${MIREBO_DESKTOP:-}" != 1 ]; then
 fi
 export BUILD=${BUILD:-$SRC/build-release}
 
-# shellcheck source=tests/integration/lib.sh
-. "$SRC/tests/integration/lib.sh"
+# shellcheck source=scripts/lib.sh
+. "$SRC/scripts/lib.sh"
 ensure_desktop "$@"
 require xterm xclock xdotool
 FLOOR=$BUILD/bench/floor APP=$BUILD/mirebo

@@ -34,8 +34,8 @@ MINUTES=$((10#$MINUTES)) WARMUP=$((MINUTES <= 5 ? 2 : 5))
 : "${RSS_SLACK_KB:=1024}"
 PIXMAP_SLACK_PERCENT=5
 
-# shellcheck source=tests/integration/lib.sh
-. "$SRC/tests/integration/lib.sh"
+# shellcheck source=scripts/lib.sh
+. "$SRC/scripts/lib.sh"
 ensure_desktop "$@"
 require xrestop xterm wmctrl
 [ -x "$APP" ] || fail "$APP is not an executable (build it first, or set APP)"
@@ -44,7 +44,7 @@ OUT=$ARTIFACTS/soak.txt
 APP_LOG=$ARTIFACTS/soak-app.log
 : >"$OUT"
 out() { printf '%s\n' "$*" | tee -a "$OUT"; }
-die() { out "FAIL: soak: $*"; exit 1; }
+soak_failed() { out "FAIL: soak: $*"; exit 1; }
 
 # ---- the busy desktop ----------------------------------------------------------------------
 
@@ -163,14 +163,14 @@ watch_until() {
 
 "$APP" >"$APP_LOG" 2>&1 &
 APP_PID=$!
-APP_WIN=$(wait_window "$APP_PID" "$APP_TITLE" 20) || die "no window titled $APP_TITLE from $APP within 20 s (see $APP_LOG)"
-[ -z "$(error_boxes)" ] || die "an error box came up at start-up"
+APP_WIN=$(wait_window "$APP_PID" "$APP_TITLE" 20) || soak_failed "no window titled $APP_TITLE from $APP within 20 s (see $APP_LOG)"
+[ -z "$(error_boxes)" ] || soak_failed "an error box came up at start-up"
 
 # 表示 → 更新の頻度 opens two menus; 高 picks the item and closes them.
 keys "$APP_WIN" alt+v u
-wait_until 3 popup_at || die "alt+v u opened no menu"
+wait_until 3 popup_at || soak_failed "alt+v u opened no menu"
 xdotool key --clearmodifiers h
-wait_until 3 eval '! popup_at' || die "h in 更新の頻度 did not pick an item (a menu is still open)"
+wait_until 3 eval '! popup_at' || soak_failed "h in 更新の頻度 did not pick an item (a menu is still open)"
 
 busy_desktop >"$ARTIFACTS/soak-driver.log" 2>&1 &
 DRIVER_PID=$!
@@ -201,4 +201,4 @@ grew=$(awk -v w="$WARMUP" -v rss="$RSS_SLACK_KB" -v pct="$PIXMAP_SLACK_PERCENT" 
 [ -z "$grew" ] || WHY+=${WHY:+; }$grew
 [ "$LAST" -gt "$WARMUP" ] || [ -n "$WHY" ] || WHY="the run ended before the warm-up was over"
 [ -n "$WHY" ] || { out "PASS: soak: still running after $MINUTES minutes, no error box, nothing grew after minute $WARMUP"; exit 0; }
-die "$WHY"
+soak_failed "$WHY"

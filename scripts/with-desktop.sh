@@ -30,6 +30,8 @@
 set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$HERE/lib.sh"
+# shellcheck disable=SC2034   # die's status: the desktop could not be set up
+DIE_STATUS=125
 
 WM=openbox TRAY=trayer RUNTIME=""
 XTOOL=${MIREBO_XTOOL:-$HERE/../build/tests/tools/xtool}
@@ -52,19 +54,13 @@ done
 case $WM in openbox | fluxbox | xfwm4 | none) ;; *) echo "with-desktop: no such window manager: $WM" >&2; usage ;; esac
 case $TRAY in trayer | xfce4-panel | none) ;; *) echo "with-desktop: no such tray: $TRAY" >&2; usage ;; esac
 
-say() { echo "with-desktop: $*" >&2; }
-die() {
-    say "$1"
-    [ -s "${2:-}" ] && { say "last lines of $(basename "$2"):"; tail -n 15 "$2" | sed 's/^/    /' >&2; }
-    exit 125
-}
 command -v Xvfb >/dev/null 2>&1 || { say "Xvfb is not installed (package xvfb); cannot run a desktop here"; exit 77; }
 tools=(setsid xprop dbus-run-session)
 [ "$WM" = none ] || tools+=("$WM")
 [ "$TRAY" = none ] || tools+=("$TRAY")
 [ "$TRAY" != xfce4-panel ] || tools+=(dbus-daemon dbus-send)
 for tool in "${tools[@]}"; do command -v "$tool" >/dev/null 2>&1 || die "$tool is not installed"; done
-[ "$TRAY" = none ] || [ -x "$XTOOL" ] || die "no $XTOOL: build it (cmake --build build --target xtool) or set MIREBO_XTOOL"
+[ "$TRAY" = none ] || [ -x "$XTOOL" ] || die "no $XTOOL: build it (cmake --build --preset tests --target xtool) or set MIREBO_XTOOL"
 
 cleanup() {
     local rc=$? part

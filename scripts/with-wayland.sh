@@ -25,8 +25,8 @@
 # shellcheck disable=SC2317   # functions called from traps and through wait_until
 set -uo pipefail
 
-readonly ME="with-wayland"
-say() { echo "$ME: $*" >&2; }
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$HERE/lib.sh"
 usage() { echo "usage: $0 [--sway|--kwin] [--copy PATH]... -- CMD ARGS..." >&2; exit 2; }
 
 COPIES=()
@@ -57,9 +57,6 @@ fi
 RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/mirebo-sway.XXXXXX") || exit 125
 TAG="MIREBO_SWAY_TAG=$RUNTIME"
 REAL_ARTIFACTS=${ARTIFACTS:-}
-
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-. "$HERE/lib.sh"
 
 cleanup() {
     local rc=$?

@@ -59,51 +59,27 @@ TEST(CpuLine, ParsesOrRejectsEachText)
     }
 }
 
-TEST(CpuLoad, HalfBusyIntervalIsFifty)
-{
-    EXPECT_EQ(cpuLoad(times(100, 0, 100, 200), times(150, 0, 150, 300)), 50);
-}
-
-TEST(CpuLoad, IoWaitCountsAsIdle)
-{
-    EXPECT_EQ(cpuLoad(times(0, 0, 0, 0), times(10, 0, 0, 45, 45)), 10);
-}
-
-TEST(CpuLoad, IrqSoftIrqStealAndNiceCountAsBusy)
-{
-    EXPECT_EQ(cpuLoad(times(0, 0, 0, 0), times(0, 10, 0, 60, 0, 10, 10, 10)), 40);
-}
-
-TEST(CpuLoad, TruncatesTowardZero)
-{
-    EXPECT_EQ(cpuLoad(times(0, 0, 0, 0), times(2, 0, 0, 1)), 66);
-}
-
-TEST(CpuLoad, FullyBusyIsHundred)
-{
-    EXPECT_EQ(cpuLoad(times(0, 0, 0, 5), times(100, 0, 0, 5)), 100);
-}
-
-TEST(CpuLoad, NoTimePassedIsZero)
-{
-    EXPECT_EQ(cpuLoad(times(5, 5, 5, 5), times(5, 5, 5, 5)), 0);
-}
-
-TEST(CpuLoad, CounterSteppingBackCountsAsNothing)
-{
-    // Idle went back by 1000 (a hotplugged processor, a counter reset): only user time passed.
-    EXPECT_EQ(cpuLoad(times(100, 0, 0, 5000), times(150, 0, 0, 4000)), 100);
-    // Everything went back: no time passed at all.
-    EXPECT_EQ(cpuLoad(times(100, 100, 100, 100), times(1, 1, 1, 1)), 0);
-}
-
-TEST(CpuLoad, SinceBootFromZeroBaseline)
-{
-    EXPECT_EQ(cpuLoad(CpuTimes{}, times(4705, 356, 584, 3699, 23, 0, 23, 7)), 60);
-}
-
-TEST(CpuLoad, HugeCountersDoNotOverflow)
+TEST(CpuLoad, LoadOfEachInterval)
 {
     const std::uint64_t big = 1ull << 62;
-    EXPECT_EQ(cpuLoad(CpuTimes{}, times(big, big, big, big, big, big, big, big)), 75);
+    struct Case {
+        const char* name;
+        CpuTimes before, after;
+        int load;
+    };
+    const Case cases[] = {
+        {"halfBusy", times(100, 0, 100, 200), times(150, 0, 150, 300), 50},
+        {"ioWaitCountsAsIdle", times(0, 0, 0, 0), times(10, 0, 0, 45, 45), 10},
+        {"irqSoftIrqStealAndNiceCountAsBusy", times(0, 0, 0, 0), times(0, 10, 0, 60, 0, 10, 10, 10), 40},
+        {"truncatesTowardZero", times(0, 0, 0, 0), times(2, 0, 0, 1), 66},
+        {"fullyBusy", times(0, 0, 0, 5), times(100, 0, 0, 5), 100},
+        {"noTimePassed", times(5, 5, 5, 5), times(5, 5, 5, 5), 0},
+        // Idle went back by 1000 (a hotplugged processor, a counter reset): only user time passed.
+        {"idleSteppedBack", times(100, 0, 0, 5000), times(150, 0, 0, 4000), 100},
+        {"everythingSteppedBack", times(100, 100, 100, 100), times(1, 1, 1, 1), 0},
+        {"sinceBootFromZero", CpuTimes{}, times(4705, 356, 584, 3699, 23, 0, 23, 7), 60},
+        {"hugeCountersDoNotOverflow", CpuTimes{}, times(big, big, big, big, big, big, big, big), 75},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cpuLoad(c.before, c.after), c.load) << c.name;
 }

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <QtTest/QTest>
 
 #include "platform/linux/LinuxPlatform.h"
 
@@ -17,17 +20,37 @@ bool onX()
 
 }  // namespace
 
-TEST(LinuxPlatform, WithoutXThereAreNoWindowsAndXRequestsDoNothing)
+TEST(LinuxPlatform, WithoutXThereAreNoWindowsAndTheWindowRequestsStillHoldOrDoNoHarm)
 {
     if (onX())
         GTEST_SKIP() << "running on X";
     LinuxPlatform platform;
     EXPECT_TRUE(platform.windows().empty());
+
+    // The taskbar flag has nothing to go on: the window keeps its native window and its state.
     QWidget window;
+    platform.hideTaskbarButton(&window, true);   // before the first show, as at start-up
     window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QPlatformWindow* native = window.windowHandle()->handle();
     platform.hideTaskbarButton(&window, true);
     platform.hideTaskbarButton(&window, false);
+    EXPECT_EQ(window.windowHandle()->handle(), native);
+    EXPECT_TRUE(window.isVisible());
+
+    // Bringing a window forward is Qt's own raise and activate there.
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     platform.setForegroundWindow(&window);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    // A minimised window stays so: bringing it forward is the user's restore.
+    other.showMinimized();
+    platform.setForegroundWindow(&other);
+    QTest::qWait(50);
+    EXPECT_TRUE(other.isMinimized());
+    EXPECT_EQ(QApplication::activeWindow(), &window);
+
     platform.hideTaskbarButton(nullptr, true);
     platform.setForegroundWindow(nullptr);
 }

@@ -83,7 +83,7 @@ protected:
         data.window = &receiver;
         data.id = 100;
         data.flags = kNifMessage | kNifIcon | kNifTip;
-        data.callbackMessage = 0x401;
+        data.callbackMessage = kTrayCallbackMessage;
         QPixmap pixmap(16, 16);
         pixmap.fill(QColor(0, 255, 0));
         data.icon = QIcon(pixmap);
@@ -139,7 +139,7 @@ TEST_F(SniOnBus, ARightClickCarriesWhereTheHostSaysItWas)
     Call(QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.kde.StatusNotifierItem"),
          QStringLiteral("ContextMenu"), {1262, 708});
     ASSERT_TRUE(WaitFor([&] { return !receiver.messages.empty(); }));
-    EXPECT_EQ(receiver.messages[0], std::make_pair(std::uint32_t{0x401}, kRButtonDown));
+    EXPECT_EQ(receiver.messages[0], std::make_pair(kTrayCallbackMessage, kRButtonDown));
     EXPECT_EQ(receiver.points[0], QPoint(1262, 708));
     EXPECT_FALSE(tray.clickPoint());   // only while the message is handled
 

@@ -134,7 +134,7 @@ TEST_F(WindowsOnX, HugeTitleIsCappedAtACharacterBoundary)
         while (utf8.size() < 100 * 1024)
             utf8 += "端";
         RawWindow plain(*x, atoms[0], utf8);
-        EXPECT_TRUE(waitForWindow(platform, plain.id(), linux_impl::cutUtf8(utf8, 1023)));
+        EXPECT_TRUE(waitForWindow(platform, plain.id(), linux_impl::cutUtf8(utf8, kMaxTitleBytes)));
 
         std::string compound = lead + "\x1b\x24\x29\x42";
         std::string expected = lead;
@@ -143,7 +143,7 @@ TEST_F(WindowsOnX, HugeTitleIsCappedAtACharacterBoundary)
             expected += "日";
         }
         RawWindow encoded(*x, atoms[1], compound);
-        EXPECT_TRUE(waitForWindow(platform, encoded.id(), linux_impl::cutUtf8(expected, 1023)));
+        EXPECT_TRUE(waitForWindow(platform, encoded.id(), linux_impl::cutUtf8(expected, kMaxTitleBytes)));
     }
 }
 

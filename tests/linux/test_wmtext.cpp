@@ -40,7 +40,7 @@ TEST(WindowTitle, PartlyFetchedTitleLosesTheCutCharacter)
     const std::string fetched = std::string(1020, 'a') + "日\xE6\x9C";   // fetch ended mid-character
     const std::string title = titleFromBytes(fetched, TextEncoding::Utf8, true);
     EXPECT_EQ(title, std::string(1020, 'a') + "日");
-    EXPECT_LE(title.size(), kMaxTitleBytes);
+    EXPECT_LE(title.size(), platform::kMaxTitleBytes);
 }
 
 TEST(WindowTitle, CappedAt1023Bytes)

@@ -171,10 +171,15 @@ TEST_F(SystemTest, TheFiguresMatchTheKernelsWithinATick)
         meminfo.ignore(64, '\n');
     }
     EXPECT_EQ(form->findChild<QLabel*>(QStringLiteral("lblTotalMem"))->text().toULongLong(), total);
-    const int load = form->findChild<QLabel*>(QStringLiteral("lblAllocMem"))->text().toInt();
+    // Whole percentages, nothing else: toInt() alone would read a garbled label as 0.
+    bool isNumber = false;
+    const int load = form->findChild<QLabel*>(QStringLiteral("lblAllocMem"))->text().toInt(&isNumber);
+    EXPECT_TRUE(isNumber);
     EXPECT_GT(load, 0);
     EXPECT_LE(load, 100);
-    const int cpu = form->findChild<QLabel*>(QStringLiteral("lblData"))->text().toInt();
+    const QString cpuText = form->findChild<QLabel*>(QStringLiteral("lblData"))->text();
+    const int cpu = cpuText.toInt(&isNumber);
+    EXPECT_TRUE(isNumber) << cpuText.toStdString();
     EXPECT_GE(cpu, 0);
     EXPECT_LE(cpu, 100);
     char host[256] = {};

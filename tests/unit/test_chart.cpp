@@ -70,8 +70,8 @@ TEST(Sheet, OtherHeightsKeepTheQuarterRule)
 {
     struct Case { int height; std::set<int> rows; int spacing; std::int32_t count; };
     const Case cases[] = {
-        {24, {6, 12, 18}, 6, 302 % 18},
-        {28, {7, 14, 21}, 7, 302 % 21},
+        {24, {6, 12, 18}, 6, 14},
+        {28, {7, 14, 21}, 7, 8},
     };
     for (const Case& c : cases) {
         Chart chart(c.height);
@@ -86,7 +86,7 @@ TEST(Sheet, ChartsUnderFourPixelsGetNoVerticalGuidesAndNeverDivideByZero)
 {
     Chart three(3);
     EXPECT_EQ(three.RowsOf(5, DarkGreen), (std::set<int>{0, 1, 2}));   // rows 1, 0 and 2
-    EXPECT_EQ(three.scrollCount, 302 % 2);
+    EXPECT_EQ(three.scrollCount, 0);
     for (int height : {1, 0}) {
         Chart tiny(height);
         EXPECT_EQ(tiny.scrollCount, 0) << height;

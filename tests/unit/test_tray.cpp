@@ -22,7 +22,7 @@ TEST_F(MainWindowTest, TheIconIsRegisteredWhileTheWindowIsCreated)
     EXPECT_EQ(data.window, form.get());
     EXPECT_EQ(data.id, 100u);
     EXPECT_EQ(data.flags, 7u);
-    EXPECT_EQ(data.callbackMessage, 0x401u);
+    EXPECT_EQ(data.callbackMessage, kTrayCallbackMessage);
     EXPECT_EQ(data.icon.cacheKey(), form->windowIcon().cacheKey());
     EXPECT_EQ(Tip(data), QStringLiteral("ソラトキ"));
     EXPECT_EQ(data.menu, form->popExt());
@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, ARightClickBringsTheWindowForwardAndOpensTheMenuAtTheCurs
 {
     Show();
     fake.cursor = QPoint(300, 250);
-    form->trayMessage(0x401, 100, kRButtonDown);
+    form->trayMessage(kTrayCallbackMessage, 100, kRButtonDown);
     EXPECT_EQ(fake.calls.front(), "cursorPos");
     EXPECT_EQ(fake.foreground, form.get());
     QMenu* menu = form->popExt();
@@ -106,11 +106,11 @@ TEST_F(MainWindowTest, EveryOtherMouseMessageIsIgnored)
     Show();
     for (std::uint32_t message : {kMouseMove, kLButtonDown, kLButtonUp, kLButtonDblClk, kRButtonUp,
                                   kMButtonDown}) {
-        form->trayMessage(0x401, 100, message);
+        form->trayMessage(kTrayCallbackMessage, 100, message);
         EXPECT_TRUE(fake.calls.empty()) << message;
         EXPECT_FALSE(form->popExt()->isVisible()) << message;
     }
-    form->trayMessage(0x402, 100, kRButtonDown);
+    form->trayMessage(kTrayCallbackMessage + 1, 100, kRButtonDown);
     EXPECT_TRUE(fake.calls.empty()) << "another message number";
 }
 
@@ -134,7 +134,7 @@ TEST_F(MainWindowTest, TheIconStaysWithTheWindowThroughAlwaysOnTop)
     EXPECT_EQ(op, TrayOp::Modify);
     EXPECT_EQ(data.window, form.get());
     EXPECT_EQ(Tip(data), QStringLiteral("CPU 使用率 80%"));
-    form->trayMessage(0x401, 100, kRButtonDown);
+    form->trayMessage(kTrayCallbackMessage, 100, kRButtonDown);
     EXPECT_TRUE(form->popExt()->isVisible());
     form->popExt()->hide();
 }

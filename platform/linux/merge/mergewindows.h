@@ -21,7 +21,7 @@ struct CompositorWindow {
     std::uint64_t id = 0;         // the compositor's id of the window
     bool x11 = false;             // an X11 program's, shown through Xwayland
     std::uint64_t x11Id = 0;      // that window's X id; 0 = the compositor does not say
-    std::string title;            // well-formed UTF-8, at most 1023 bytes; "" = none
+    std::string title;            // well-formed UTF-8, at most kMaxTitleBytes; "" = none
     std::uint32_t pid = 0;        // 0 = not known for sure
     std::uint64_t identity = 0;   // the owner's start time; 0 = unknown
 };

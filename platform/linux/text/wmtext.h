@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace platform::linux_impl {
+#include "platform/types.h"
 
-constexpr std::size_t kMaxTitleBytes = 1023;
+namespace platform::linux_impl {
 
 enum class TextEncoding { Utf8, Latin1 };
 

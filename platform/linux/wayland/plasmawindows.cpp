@@ -39,7 +39,6 @@ namespace platform::linux_impl {
 namespace {
 
 constexpr std::uint32_t kNewestVersion = 16;
-constexpr std::size_t kTitleBytes = 1023;
 
 }  // namespace
 
@@ -177,7 +176,7 @@ struct PlasmaWindows::State {
     static void title(void* data, org_kde_plasma_window*, const char* text)
     {
         auto* w = static_cast<Window*>(data);
-        w->title = cutUtf8(repairUtf8(text), kTitleBytes);
+        w->title = cutUtf8(repairUtf8(text), kMaxTitleBytes);
         w->owner->changed = true;
     }
     static void pid(void* data, org_kde_plasma_window*, std::uint32_t pid)

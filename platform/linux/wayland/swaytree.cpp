@@ -12,8 +12,6 @@
 namespace platform::linux_impl {
 namespace {
 
-constexpr std::size_t kTitleBytes = 1023;
-
 // A container that is a view (sway gives views, and only them, a pid and a shell).
 std::optional<SwayView> viewOf(const QJsonObject& node)
 {
@@ -33,7 +31,7 @@ std::optional<SwayView> viewOf(const QJsonObject& node)
     // JSON strings reach us as well-formed text; sway gives null where it could not read one.
     const QJsonValue name = node.value(QLatin1String("name"));
     if (name.isString())
-        view.title = cutUtf8(name.toString().toStdString(), kTitleBytes);
+        view.title = cutUtf8(name.toString().toStdString(), kMaxTitleBytes);
     return view;
 }
 

@@ -17,7 +17,7 @@ namespace platform::linux_impl {
 struct SwayView {
     std::int64_t id = 0;            // sway's container id
     std::uint32_t pid = 0;          // native: from the socket; X11: what the program wrote
-    std::string title;              // well-formed UTF-8, at most 1023 bytes; "" = none
+    std::string title;              // well-formed UTF-8, at most kMaxTitleBytes; "" = none
     bool xwayland = false;
     std::uint64_t window = 0;       // X11 window id (Xwayland views only)
     std::uint64_t identity = 0;     // the owner's start time, read when the view is first seen
