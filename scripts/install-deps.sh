@@ -9,7 +9,7 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   g++ make cmake pkgconf \
-  qt6-base-dev libxcb-ewmh-dev libxcb-res0-dev libx11-dev \
+  qt6-base-dev libxcb-ewmh-dev libxcb-res0-dev libx11-dev libx11-xcb-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   fonts-ipafont-gothic xdg-utils \
   desktop-file-utils appstream dpkg-dev file \

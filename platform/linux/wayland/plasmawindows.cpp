@@ -24,16 +24,16 @@ const std::vector<CompositorWindow>& PlasmaWindows::windows()
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include "plasma-window-management-client-protocol.h"
-#include "platform/linux/proc/procfs.h"
 #include "platform/linux/text/utf8.h"
+#include "platform/linux/wayland/peer.h"
 
 namespace platform::linux_impl {
 namespace {
@@ -47,6 +47,7 @@ struct PlasmaWindows::State {
     struct Window {
         State* owner = nullptr;
         org_kde_plasma_window* proxy = nullptr;
+        std::string uuid;
         std::uint64_t id = 0;
         std::string title;
         std::uint32_t pid = 0;
@@ -56,10 +57,11 @@ struct PlasmaWindows::State {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     org_kde_plasma_window_management* management = nullptr;
-    std::map<std::string, std::unique_ptr<Window>> byUuid;
+    std::unordered_map<std::string, std::unique_ptr<Window>> byUuid;
     std::vector<std::string> stacking;   // uuids, bottom first, as KWin sends them
     std::vector<CompositorWindow> windows;
     bool changed = true;
+    PeerTrust trust;
     std::unique_ptr<QSocketNotifier> notifier;
 
     ~State()
@@ -114,18 +116,22 @@ struct PlasmaWindows::State {
         if (!changed)
             return windows;
         windows.clear();
-        // Topmost first; windows KWin has not placed yet go last.
-        auto add = [this](const Window& w) {
-            windows.push_back({w.id, false, 0, w.title, w.pid, w.identity});
+        windows.reserve(byUuid.size());
+        // Topmost first; windows KWin has not placed yet go last. Linear: each window is looked
+        // up once by its uuid, and marked as it is placed.
+        std::unordered_map<const Window*, bool> placed;
+        placed.reserve(byUuid.size());
+        auto add = [this, &placed](const Window& w) {
+            if (!placed.emplace(&w, true).second)
+                return;   // named twice in the stacking order
+            windows.push_back({w.id, false, 0, w.title, w.pid, w.identity, trust.foreign});
         };
         for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
             if (const auto found = byUuid.find(*it); found != byUuid.end())
                 add(*found->second);
         }
-        for (const auto& [uuid, window] : byUuid) {
-            if (std::find(stacking.begin(), stacking.end(), uuid) == stacking.end())
-                add(*window);
-        }
+        for (const auto& [uuid, window] : byUuid)
+            add(*window);
         changed = false;
         return windows;
     }
@@ -167,10 +173,16 @@ struct PlasmaWindows::State {
         auto* self = static_cast<State*>(data);
         auto window = std::make_unique<Window>();
         window->owner = self;
+        window->uuid = uuid;
         window->id = id;
         window->proxy = org_kde_plasma_window_management_get_window_by_uuid(management, uuid);
         org_kde_plasma_window_add_listener(window->proxy, &windowListener, window.get());
-        self->byUuid[uuid] = std::move(window);
+        // A uuid announced again replaces its window: the old proxy goes with the old record,
+        // or its next event would land in freed memory.
+        std::unique_ptr<Window>& slot = self->byUuid[uuid];
+        if (slot)
+            org_kde_plasma_window_destroy(slot->proxy);
+        slot = std::move(window);
         self->changed = true;
     }
 
@@ -183,9 +195,13 @@ struct PlasmaWindows::State {
     static void pid(void* data, org_kde_plasma_window*, std::uint32_t pid)
     {
         auto* w = static_cast<Window*>(data);
+        // Believed only from a KWin of our own user; for X11 windows it is the pid the program
+        // wrote itself, which the X11 list overrules.
+        if (!w->owner->trust.pids)
+            pid = 0;
         if (w->pid != pid) {
             w->pid = pid;
-            w->identity = pid != 0 ? readStartTime(pid) : 0;
+            w->identity = clientIdentity(pid);
         }
         w->owner->changed = true;
     }
@@ -194,12 +210,8 @@ struct PlasmaWindows::State {
         auto* w = static_cast<Window*>(data);
         State* self = w->owner;
         org_kde_plasma_window_destroy(proxy);
-        for (auto it = self->byUuid.begin(); it != self->byUuid.end(); ++it) {
-            if (it->second.get() == w) {
-                self->byUuid.erase(it);
-                break;
-            }
-        }
+        if (const auto it = self->byUuid.find(w->uuid); it != self->byUuid.end() && it->second.get() == w)
+            self->byUuid.erase(it);
         self->changed = true;
     }
     static void ignoreString(void*, org_kde_plasma_window*, const char*) {}
@@ -229,6 +241,7 @@ PlasmaWindows::PlasmaWindows() : state_(std::make_unique<State>())
     s.display = wl_display_connect(nullptr);
     if (s.display == nullptr)
         return;
+    s.trust = peerTrust(wl_display_get_fd(s.display));
     s.registry = wl_display_get_registry(s.display);
     wl_registry_add_listener(s.registry, &State::registryListener, &s);
     // The globals, then the windows and the stacking order, then each window's initial state.

@@ -102,8 +102,17 @@ SwayViews::SwayViews(std::function<std::uint64_t(std::uint32_t)> startTime)
 {
 }
 
+void SwayViews::setPeer(bool believePids, bool foreignPids)
+{
+    believePids_ = believePids;
+    foreignPids_ = foreignPids;
+    changed_ = true;
+}
+
 void SwayViews::identify(SwayView& view, const SwayView* known)
 {
+    if (!believePids_)
+        view.pid = 0;
     if (view.xwayland || view.pid == 0)
         return;
     view.identity = known != nullptr && known->pid == view.pid ? known->identity
@@ -169,7 +178,7 @@ const std::vector<CompositorWindow>& SwayViews::windows()
     windows_.reserve(views_.size());
     for (const SwayView& view : views_) {
         windows_.push_back({static_cast<std::uint64_t>(view.id), view.xwayland, view.window,
-                            view.title, view.pid, view.identity});
+                            view.title, view.pid, view.identity, foreignPids_});
     }
     changed_ = false;
     return windows_;
