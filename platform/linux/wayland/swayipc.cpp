@@ -48,11 +48,16 @@ bool sendAll(int fd, const std::string& bytes)
     return true;
 }
 
-// A subscription's answer: {"success": true}.
+// A subscription's answer: {"success": true} (or, as for commands, an array of those).
 bool subscribed(const std::string& json)
 {
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json));
-    return document.object().value(QLatin1String("success")).toBool();
+    const QJsonArray results = document.isArray() ? document.array() : QJsonArray{document.object()};
+    for (const QJsonValue result : results) {
+        if (!result.toObject().value(QLatin1String("success")).toBool())
+            return false;
+    }
+    return !results.isEmpty();
 }
 
 }  // namespace
