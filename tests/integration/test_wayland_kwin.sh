@@ -62,6 +62,9 @@ say "list: $(rows | cut -f1,2 | tr '\t\n' '=,')"
 check 'has_row "$APP_TITLE" "$CLAIMING"' "the window is listed under its real owner ($CLAIMING)"
 check '! rows | cut -f2 | grep -qxF "$NAMED"' "the process it named ($NAMED) has no row"
 kill "$CLAIMING"
+wait_gone "$CLAIMING" 3 || fail "xtool did not end"
+sleep 1.5   # a tick, so that the rows End task counts are the rows shown
+read_list "$NATIVE" wayland_kwin_list
 
 end_task "$NATIVE" wayland_kwin_chosen
 wait_gone "$NATIVE" 3 || fail "End task left the native program ($NATIVE) running"

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,10 +26,13 @@ namespace {
 class FakeKwin {
 public:
     // `onBind` runs in the server's thread when the client binds the window management.
-    explicit FakeKwin(std::function<void(FakeKwin&, wl_resource*)> onBind) : onBind_(std::move(onBind))
+    // Without `onBind`, the compositor offers no window list (as any but KWin, or KWin to a
+    // program it does not trust).
+    explicit FakeKwin(std::function<void(FakeKwin&, wl_resource*)> onBind = {}) : onBind_(std::move(onBind))
     {
         display_ = wl_display_create();
-        wl_global_create(display_, &org_kde_plasma_window_management_interface, 16, this, Bind);
+        if (onBind_)
+            wl_global_create(display_, &org_kde_plasma_window_management_interface, 16, this, Bind);
         int fds[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         wl_client_create(display_, fds[0]);
@@ -127,6 +132,9 @@ TEST(PlasmaWindows, AUuidAnnouncedAgainLeavesNoProxyBehind)
     });
     PlasmaWindows plasma;
     ASSERT_TRUE(plasma.available());
+    const auto told = [&] { return plasma.windows().size() == 1 && plasma.windows()[0].title == "window 2"; };
+    for (int i = 0; i < 200 && !told(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(plasma.windows().size(), 1u);
     EXPECT_EQ(plasma.windows()[0].title, "window 2");
     bool destroyed = false;
@@ -144,4 +152,40 @@ TEST(PlasmaWindows, AUuidAnnouncedAgainLeavesNoProxyBehind)
     }
     ASSERT_EQ(plasma.windows().size(), 1u);
     EXPECT_EQ(plasma.windows()[0].title, "window 2");
+}
+
+TEST(PlasmaWindows, NoWindowListOfferedIsNoConnectionKept)
+{
+    FakeKwin compositor;
+    PlasmaWindows plasma;
+    for (int i = 0; i < 200 && plasma.available(); ++i) {
+        plasma.windows();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(plasma.available());
+}
+
+TEST(PlasmaWindows, ACompositorThatNeverAnswersDoesNotHoldUpTheStart)
+{
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    ::setenv("WAYLAND_SOCKET", std::to_string(fds[1]).c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", "silent", 1);
+    auto started = std::make_shared<std::promise<void>>();
+    auto done = started->get_future();
+    auto plasma = std::make_shared<std::unique_ptr<PlasmaWindows>>();
+    std::thread([started, plasma] {
+        *plasma = std::make_unique<PlasmaWindows>();
+        started->set_value();
+    }).detach();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "connecting hangs";
+    ::unsetenv("WAYLAND_SOCKET");
+    ::unsetenv("WAYLAND_DISPLAY");
+    // Given up on once its deadline has passed.
+    for (int i = 0; i < 300 && (*plasma)->available(); ++i) {
+        (*plasma)->windows();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE((*plasma)->available());
+    ::close(fds[0]);
 }

@@ -48,6 +48,10 @@ std::vector<WindowInfo> Compositor::windows(std::vector<WindowInfo> x11)
     if (!plasma_)
         return x11;
     plasmaWindows_ = plasma_->windows();
+    if (!plasma_->available()) {   // not KWin after all, or KWin has gone
+        plasma_.reset();
+        return x11;
+    }
     markX11Windows(plasmaWindows_, x11, [this](std::uint64_t id) { return writtenPid(id); });
     // Forget the windows that have gone (the X server may give their ids to new ones).
     if (writtenPids_.size() > x11.size()) {

@@ -19,9 +19,13 @@ const std::vector<CompositorWindow>& PlasmaWindows::windows()
 #else
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -40,6 +44,29 @@ namespace {
 
 constexpr std::uint32_t kNewestVersion = 16;
 constexpr std::size_t kTitleBytes = 1023;
+
+// The compositor's socket: WAYLAND_DISPLAY, as a path or a name in XDG_RUNTIME_DIR.
+int connectTo(const char* name)
+{
+    std::string path = name;
+    if (path.front() != '/') {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (runtime == nullptr)
+            return -1;
+        path = std::string(runtime) + "/" + path;
+    }
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path)
+        return -1;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 }  // namespace
 
@@ -62,6 +89,10 @@ struct PlasmaWindows::State {
     std::vector<CompositorWindow> windows;
     bool changed = true;
     PeerTrust trust;
+    // Asked right after the globals: its answer says every global has been told.
+    wl_callback* sync = nullptr;
+    std::chrono::steady_clock::time_point deadline{};
+    bool notOffered = false;   // the globals came without the window list
     std::unique_ptr<QSocketNotifier> notifier;
 
     ~State()
@@ -90,7 +121,8 @@ struct PlasmaWindows::State {
             wl_display_read_events(display);
         else
             wl_display_cancel_read(display);
-        if (wl_display_dispatch_pending(display) < 0 || wl_display_get_error(display) != 0)
+        if (wl_display_dispatch_pending(display) < 0 || wl_display_get_error(display) != 0 ||
+            notOffered || (sync != nullptr && std::chrono::steady_clock::now() >= deadline))
             lost();
     }
 
@@ -107,6 +139,7 @@ struct PlasmaWindows::State {
         changed = true;
         management = nullptr;
         registry = nullptr;
+        sync = nullptr;
         wl_display_disconnect(display);
         display = nullptr;
     }
@@ -148,6 +181,15 @@ struct PlasmaWindows::State {
         org_kde_plasma_window_management_add_listener(self->management, &managementListener, self);
     }
     static void globalRemove(void*, wl_registry*, std::uint32_t) {}
+    static void synced(void* data, wl_callback* callback, std::uint32_t)
+    {
+        auto* self = static_cast<State*>(data);
+        wl_callback_destroy(callback);
+        self->sync = nullptr;
+        // Not KWin, or KWin does not trust us: nothing to keep a connection for (dropped once
+        // this dispatch is over).
+        self->notOffered = self->management == nullptr;
+    }
 
     static void showDesktop(void*, org_kde_plasma_window_management*, std::uint32_t) {}
     static void window(void*, org_kde_plasma_window_management*, std::uint32_t) {}
@@ -224,6 +266,7 @@ struct PlasmaWindows::State {
     static void ignoreMenu(void*, org_kde_plasma_window*, const char*, const char*) {}
 
     static constexpr wl_registry_listener registryListener = {global, globalRemove};
+    static constexpr wl_callback_listener syncListener = {synced};
     static constexpr org_kde_plasma_window_management_listener managementListener = {
         showDesktop, window, stackingIds, stackingUuids, windowWithUuid};
     static constexpr org_kde_plasma_window_listener windowListener = {
@@ -238,23 +281,27 @@ PlasmaWindows::PlasmaWindows() : state_(std::make_unique<State>())
     if (socket == nullptr || *socket == '\0')
         return;
     State& s = *state_;
-    s.display = wl_display_connect(nullptr);
+    // A socket handed down to us is connected already; any other is connected here without
+    // waiting (a listener whose queue is full refuses at once), where libwayland would block.
+    if (std::getenv("WAYLAND_SOCKET") != nullptr) {
+        s.display = wl_display_connect(nullptr);
+    } else if (int fd = connectTo(socket); fd >= 0) {
+        s.display = wl_display_connect_to_fd(fd);
+        if (s.display == nullptr)
+            ::close(fd);
+    }
     if (s.display == nullptr)
         return;
     s.trust = peerTrust(wl_display_get_fd(s.display));
     s.registry = wl_display_get_registry(s.display);
     wl_registry_add_listener(s.registry, &State::registryListener, &s);
-    // The globals, then the windows and the stacking order, then each window's initial state.
-    for (int i = 0; i < 3; ++i) {
-        if (wl_display_roundtrip(s.display) < 0) {
-            s.lost();
-            return;
-        }
-    }
-    if (s.management == nullptr) {
-        s.lost();   // not KWin, or KWin does not trust us: nothing to keep a connection for
-        return;
-    }
+    // Nothing is waited for: the globals, then the windows and each one's state, are read as
+    // they come (by the notifier, or at the next call), and a compositor that has not told its
+    // globals within the deadline is given up on.
+    s.sync = wl_display_sync(s.display);
+    wl_callback_add_listener(s.sync, &State::syncListener, &s);
+    s.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    wl_display_flush(s.display);
     if (QCoreApplication::instance() != nullptr) {
         s.notifier = std::make_unique<QSocketNotifier>(wl_display_get_fd(s.display), QSocketNotifier::Read);
         QObject::connect(s.notifier.get(), &QSocketNotifier::activated, s.notifier.get(),
