@@ -114,7 +114,8 @@ std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
             merged.push_back(std::move(x11[order[k].x11]));
         } else {
             const CompositorWindow& window = *order[k].native;
-            merged.push_back({window.id, window.title, true, window.pid, window.identity, window.foreignPid});
+            merged.push_back(
+                {window.id, window.title, true, window.pid, window.identity, window.foreignPid});
         }
     }
     return merged;
@@ -128,7 +129,8 @@ bool sameCaption(std::string_view caption, std::string_view title)
     if (rest.empty())
         return true;
     constexpr std::string_view kLeftToRightMark = "\u200E";
-    if (rest.size() >= kLeftToRightMark.size() && rest.substr(rest.size() - kLeftToRightMark.size()) == kLeftToRightMark)
+    if (rest.size() >= kLeftToRightMark.size() &&
+        rest.substr(rest.size() - kLeftToRightMark.size()) == kLeftToRightMark)
         rest.remove_suffix(kLeftToRightMark.size());
     if (rest.size() < 4 || rest.substr(0, 2) != " <" || rest.back() != '>')
         return false;

@@ -38,7 +38,8 @@ bool sendAll(int fd, const std::string& bytes)
 {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n =
+            ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -111,10 +112,6 @@ void SwayIpc::pump()
 {
     if (!events_.valid())
         return;
-    if (!live_ && std::chrono::steady_clock::now() >= deadline_) {
-        drop();   // sway, or whatever holds its socket, does not answer
-        return;
-    }
     // At most kReadPerWake at a time: a flood of events costs each wake-up a bounded time, and
     // the notifier (level-triggered) calls again for the rest.
     char buffer[65536];
@@ -145,6 +142,9 @@ void SwayIpc::pump()
         return;
     }
     inbox_.erase(0, inbox_.size() - rest.size());
+    // Answers already here count, however late they are read.
+    if (!live_ && std::chrono::steady_clock::now() >= deadline_)
+        drop();   // sway, or whatever holds its socket, does not answer
 }
 
 void SwayIpc::handle(const SwayMessage& message)
