@@ -288,7 +288,6 @@ public:
         }).join();
     }
     const std::string& path() const { return path_; }
-    int listener() const { return listener_.get(); }
 
     // Accepts the client and answers its subscription and tree request.
     void Start(const std::string& tree)
@@ -363,27 +362,6 @@ TEST(SwayIpc, ASwayThatAnswersOnlyOnceWeHaveReturnedIsListed)
     EXPECT_TRUE(ipc.windows().empty());
     sway.answering = true;
     EXPECT_TRUE(Eventually([&] { return ipc.windows().size() == 2; }));
-}
-
-TEST(SwayIpc, APeerThatNeverAnswersIsGivenUpOnAndTriedAgain)
-{
-    Peer peer;
-    SwayIpc ipc(peer.path());
-    UniqueFd first(::accept4(peer.listener(), nullptr, nullptr, SOCK_CLOEXEC));
-    ASSERT_TRUE(first.valid());
-    // After the deadline the connection is closed, and the next try connects anew.
-    const auto until = std::chrono::steady_clock::now() + SwayIpc::kAnswerTime + SwayIpc::kRetryAfter +
-                       std::chrono::seconds(2);
-    pollfd p{peer.listener(), POLLIN, 0};
-    while (std::chrono::steady_clock::now() < until && ::poll(&p, 1, 0) == 0) {
-        EXPECT_TRUE(ipc.windows().empty());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(p.revents & POLLIN, POLLIN) << "no second try";
-    char buffer[256];
-    while (::recv(first.get(), buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
-    }
-    EXPECT_EQ(::recv(first.get(), buffer, sizeof buffer, MSG_DONTWAIT), 0) << "the first connection is left open";
 }
 
 TEST(SwayIpc, AFloodIsReadABoundedAmountAtATimeAndWhole)
