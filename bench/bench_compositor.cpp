@@ -122,8 +122,9 @@ private:
                 if (n <= 0)
                     break;
                 inbox.append(buffer, static_cast<std::size_t>(n));
+                std::string_view rest = inbox;
                 bool bad = false;
-                while (auto message = takeSwayMessage(inbox, &bad)) {
+                while (auto message = takeSwayMessage(rest, &bad)) {
                     std::string reply = R"([{"success": true}])";
                     if (message->type == kSwayGetTree) {
                         reply = tree_;
@@ -134,6 +135,7 @@ private:
                     const std::string frame = swayFrame(message->type, reply);
                     ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
                 }
+                inbox.erase(0, inbox.size() - rest.size());
             }
         }
     }
@@ -154,6 +156,9 @@ void BM_CompositorTick(benchmark::State& state)
     StandInSway sway(Tree(count));
     Compositor compositor(sway.path());
     const auto x11 = X11Windows(count);
+    // sway answers the connection while the benchmark waits.
+    for (int i = 0; i < 1000 && compositor.windows(x11).size() == x11.size(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     std::size_t listed = 0;
     for (auto _ : state) {
         auto windows = compositor.windows(x11);
@@ -188,12 +193,12 @@ void BM_MergeUnmarkedWindows(benchmark::State& state)
     const auto x11 = X11Windows(count);
     auto kwin = views.windows();
     for (auto _ : state) {
-        markX11Windows(kwin, x11);
+        markX11Windows(kwin, x11, [](std::uint64_t) { return 0u; });
         auto merged = mergeWindows(x11, kwin);
         benchmark::DoNotOptimize(merged.data());
     }
 }
-BENCHMARK(BM_MergeUnmarkedWindows)->ArgName("windows")->Arg(50);
+BENCHMARK(BM_MergeUnmarkedWindows)->ArgName("windows")->Arg(50)->Arg(200)->Arg(1000);
 
 // One event as sway sends it (a title change: a terminal's title follows its directory) read
 // and applied to the list.

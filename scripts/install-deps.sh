@@ -13,7 +13,7 @@ set -euo pipefail
 # included), the font of its Japanese text, and xdg-open for the run dialog.
 RUN=(
   g++ make cmake pkgconf
-  qt6-base-dev libxcb-ewmh-dev libxcb-res0-dev libx11-dev
+  qt6-base-dev libxcb-ewmh-dev libxcb-res0-dev libx11-dev libx11-xcb-dev
   qt6-wayland libwayland-dev plasma-wayland-protocols
   fonts-ipafont-gothic xdg-utils
 )

@@ -42,8 +42,9 @@ SessionChoice chooseSession(const SessionEnvironment& environment)
             ": as a native Wayland client the window cannot stay on top" +
             (environment.swaySocket.empty() ? "" : " (sway floats it above tiled windows)") +
             " or keep off the taskbar, the tray menu cannot open at the icon on every tray, and "
-            "other programs' windows are listed only where the compositor tells them (sway; KDE "
-            "Plasma to an installed mirebo)";
+            "other programs' " + (environment.display.empty() ? "" : "native ") +
+            "windows are listed only where the compositor tells them (sway; KDE Plasma to an "
+            "installed mirebo)";
     }
     return choice;
 }

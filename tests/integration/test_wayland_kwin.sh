@@ -3,9 +3,11 @@
 # does what it does on X11: its window is an X11 window that KWin keeps on top and off the
 # taskbar, at its own size, centred; the list holds a native Wayland program and an X11 one
 # with their real pids, from KWin's window list (org_kde_plasma_window_management, which KWin
-# grants the program as it does an installed mirebo by its desktop entry); End task on the
-# native row ends it. The native program is a second copy of this one, on Qt's Wayland plugin:
-# it says once on standard error what it cannot do there.
+# grants the program as it does an installed mirebo by its desktop entry); an X11 window naming
+# another process as its own is listed under its real owner, not under that process, however
+# KWin numbers its caption; End task on the native row ends it. The native program is a second
+# copy of this one, on Qt's Wayland plugin: it says once on standard error what it cannot do
+# there.
 # shellcheck disable=SC2016,SC2034,SC2119,SC2317
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -44,6 +46,25 @@ check listed_native "the native program is listed with its pid ($NATIVE)"
 check 'has_row "日本語タイトル端末" "$XTERM"' "the X11 terminal is listed with its pid and title ($XTERM)"
 check 'has_row "$APP_TITLE" "$APP_PID"' "the program lists itself ($APP_PID)"
 check '[ "$(rows | cut -f2 | sort | uniq -d)" = "" ]' "one row per process"
+
+# An X11 window of our title whose program names another process as itself (_NET_WM_PID), as a
+# program in a container does: KWin lists it under that pid, and numbers its caption. It is
+# listed under its real owner, and the process it named gets no row (End task would end it).
+sleep 600 &
+NAMED=$!
+"$PWD/xtool" --claiming "$NAMED" "$APP_TITLE" >"$TEST_TMP/claiming" &
+CLAIMING=$!
+at_exit "kill $NAMED $CLAIMING 2>/dev/null"
+wait_until 20 grep -q ready "$TEST_TMP/claiming" || fail "xtool never showed its window"
+sleep 1.5   # a tick
+read_list "$CLAIMING" wayland_kwin_claiming
+say "list: $(rows | cut -f1,2 | tr '\t\n' '=,')"
+check 'has_row "$APP_TITLE" "$CLAIMING"' "the window is listed under its real owner ($CLAIMING)"
+check '! rows | cut -f2 | grep -qxF "$NAMED"' "the process it named ($NAMED) has no row"
+kill "$CLAIMING"
+wait_gone "$CLAIMING" 3 || fail "xtool did not end"
+sleep 1.5   # a tick, so that the rows End task counts are the rows shown
+read_list "$NATIVE" wayland_kwin_list
 
 end_task "$NATIVE" wayland_kwin_chosen
 wait_gone "$NATIVE" 3 || fail "End task left the native program ($NATIVE) running"

@@ -3,7 +3,8 @@
 # terminal and an X11 one) the program does what it does on X11, as far as sway allows: its
 # window is an X11 window that floats at its designed size, centred; the list holds the native
 # terminal and the X11 one (whose COMPOUND_TEXT title sway cannot read) with their real pids;
-# End task on the native row ends it; a right click on the tray icon opens the menu at the icon
+# a second copy on Qt's Wayland plugin lists the X11 terminal too (from the X display) and floats
+# as well; End task on the native row ends it; a right click on the tray icon opens the menu at the icon
 # and brings the window forward, and the menu's "終了" ends the program.
 #
 # Runs on scripts/with-wayland.sh. The list is read over AT-SPI, the pointer
@@ -74,6 +75,20 @@ check 'has_row "ネイティブ端末" "$FOOT"' "the native terminal is listed w
 check 'has_row "日本語タイトル端末" "$XTERM"' "the X11 terminal is listed with its pid and title ($XTERM)"
 check 'has_row "$APP_TITLE" "$APP_PID"' "the program lists itself ($APP_PID)"
 check '[ "$(rows | cut -f2 | sort | uniq -d)" = "" ]' "one row per process"
+
+# ---- a copy on Qt's Wayland plugin, the X display still there ---------------------------
+QT_QPA_PLATFORM=wayland "$APP" 2>/dev/null &
+NATIVE=$!
+at_exit "kill $NATIVE 2>/dev/null"
+wait_until 20 _has_view "$NATIVE" || fail "the native copy showed no window"
+APP_PID=$NATIVE read_list "$XTERM" wayland_sway_native_list
+say "native copy's list: $(rows | cut -f1,2 | tr '\t\n' '=,')"
+check 'has_row "日本語タイトル端末" "$XTERM"' "the native copy lists the X11 terminal, from the X display"
+check 'has_row "ネイティブ端末" "$FOOT"' "and the native terminal"
+read -r _ _ kind _ < <(view_of "$NATIVE")
+check '[ "$kind" = floating/native ]' "its window floats too ($kind)"
+kill "$NATIVE"
+wait_gone "$NATIVE" 5 || fail "the native copy did not end"
 
 # ---- End task on the native row ----------------------------------------------------------
 end_task "$FOOT" wayland_sway_chosen

@@ -81,6 +81,8 @@ TEST(Session, WaylandChosenByTheUserIsSaidToo)
     const auto choice = chooseSession(environment);
     EXPECT_EQ(choice.qtPlatform, "");
     EXPECT_EQ(choice.notice.rfind("mirebo: Wayland chosen by QT_QPA_PLATFORM: ", 0), 0u);
+    // The X display still lists the X11 windows.
+    EXPECT_NE(choice.notice.find("other programs' native windows are listed only"), std::string::npos);
 }
 
 TEST(Session, NoDisplayAtAllIsLeftToQt)

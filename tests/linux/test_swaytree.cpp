@@ -102,6 +102,16 @@ TEST(SwayTree, ImpossiblePidsCountAsUnknown)
     EXPECT_EQ((*views)[1].pid, 0u);
 }
 
+TEST(SwayTree, ImpossibleIdsNameNoContainer)
+{
+    // Found by fuzzing: an id past any whole number was converted all the same.
+    const auto views = parseSwayTree(R"({"focus":[3],"nodes":[{"id":6.4e50,"pid":2,"shell":"xdg_shell"},
+                                                  {"id":3,"pid":3,"shell":"xdg_shell"}]})");
+    ASSERT_TRUE(views && views->size() == 2);
+    EXPECT_EQ((*views)[0].id, 3);
+    EXPECT_EQ((*views)[1].id, -1);
+}
+
 // ---- window events ----
 TEST(SwayEvents, Parsed)
 {

@@ -17,6 +17,10 @@
 // Once everything is set up (the server has processed every request) it prints "ready" on
 // stdout. Exit status: 1 when the X connection cannot be opened or breaks, 2 on a usage error.
 //
+//   xtool --claiming PID TITLE
+//                      one window titled TITLE that names PID as its process (_NET_WM_PID), as a
+//                      program in a container, or one that lies, does
+//
 //   xtool --windows-of PID
 //
 // prints the mapped top-level windows whose _NET_WM_PID is PID, one "0xID WIDTHxHEIGHT TITLE"
@@ -223,6 +227,16 @@ void count(int n)
             sync();   // keeps the request queue and the server's backlog short
     }
     waitUntilListed(made);
+}
+
+void claiming(std::uint32_t pid, std::string_view title)
+{
+    const xcb_window_t w = createWindow(0);
+    setText(w, atoms.netWmName, atoms.utf8String, title);
+    setPid(w, pid);
+    setMachine(w, hostName());
+    map(w);
+    waitUntilListed({w});
 }
 
 void huge()
@@ -552,7 +566,7 @@ int selectionOwner(const char* name)
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: xtool --count N | --huge | --invalid | --churn\n"
+    std::fprintf(stderr, "usage: xtool --count N | --huge | --invalid | --churn | --claiming PID TITLE\n"
                          "       xtool --windows-of PID | --selection-owner NAME\n"
                          "       xtool --watch-activation\n");
     std::exit(2);
@@ -573,6 +587,13 @@ int main(int argc, char** argv)
         n = std::strtol(argv[2], &end, 10);
         if (*argv[2] == '\0' || *end != '\0' || n < 1 || n > (mode == "--count" ? 100000 : INT32_MAX))
             usage();
+    } else if (mode == "--claiming") {
+        if (argc != 4 || *argv[2] == '\0')
+            usage();
+        char* end = nullptr;
+        n = std::strtol(argv[2], &end, 10);
+        if (*end != '\0' || n < 1 || n > INT32_MAX)
+            usage();
     } else if (mode == "--selection-owner") {
         if (argc != 3 || *argv[2] == '\0')
             usage();
@@ -591,6 +612,11 @@ int main(int argc, char** argv)
             return selectionOwner(argv[2]);
         if (mode == "--watch-activation")
             watchActivation();
+        if (mode == "--claiming") {
+            claiming(static_cast<std::uint32_t>(n), argv[3]);
+            ready();
+            stayUp();
+        }
         if (mode == "--churn")
             churn();
         if (mode == "--count")

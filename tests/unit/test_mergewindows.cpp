@@ -3,6 +3,9 @@
 #include "fixture.h"
 #include "platform/linux/merge/mergewindows.h"
 
+#include <functional>
+#include <map>
+
 using platform::WindowInfo;
 using platform::linux_impl::CompositorWindow;
 using platform::linux_impl::mergeWindows;
@@ -151,27 +154,77 @@ TEST_F(MergedApplistTest, EndTaskOnANativeRowUsesItsPidAndStartTime)
 }
 
 // ---- a compositor that does not say which windows are X11 ones (KWin) ----
-TEST(MarkX11Windows, ByOwnerOrTitle)
+namespace {
+
+// What the X11 windows wrote as their pids (_NET_WM_PID), by X id, and which were asked.
+struct Written {
+    std::map<std::uint64_t, std::uint32_t> pids;
+    std::vector<std::uint64_t> asked;
+    std::function<std::uint32_t(std::uint64_t)> fn()
+    {
+        return [this](std::uint64_t id) {
+            asked.push_back(id);
+            const auto it = pids.find(id);
+            return it != pids.end() ? it->second : 0u;
+        };
+    }
+};
+
+}  // namespace
+
+TEST(MarkX11Windows, ByOwnerThenByTheWrittenPid)
 {
     std::vector<CompositorWindow> kwin{Native(1, "foot", 30), Native(2, "xterm", 10),
                                        Native(3, "日本語タイトル端末", 666), Native(4, "", 40)};
-    platform::linux_impl::markX11Windows(kwin, {X11(7, "xterm", 10), X11(8, "日本語タイトル端末", 20)});
+    Written written{{{8, 666}}, {}};
+    platform::linux_impl::markX11Windows(kwin, {X11(7, "xterm", 10), X11(8, "日本語タイトル端末", 20)}, written.fn());
     EXPECT_FALSE(kwin[0].x11);
     EXPECT_TRUE(kwin[1].x11);    // its owner has X11 windows
-    EXPECT_TRUE(kwin[2].x11);    // an X11 window's title, under a pid the program wrote
+    EXPECT_EQ(kwin[1].x11Id, 7u);
+    EXPECT_TRUE(kwin[2].x11);    // the pid X11 window 8 wrote
+    EXPECT_EQ(kwin[2].x11Id, 8u);
     EXPECT_FALSE(kwin[3].x11);
-    // The lying one is not listed (the X11 list knows no window of pid 666); its X11 window is,
-    // under its real owner, next to its neighbour in the X11 list.
+    EXPECT_EQ(written.asked, std::vector<std::uint64_t>{8});   // only the window its owner left over
+    // The X11 window is listed under its real owner, in the compositor's place for it.
     const auto merged = mergeWindows({X11(7, "xterm", 10), X11(8, "日本語タイトル端末", 20)}, kwin);
     EXPECT_EQ(Titles(merged), (Strings{"foot", "xterm", "日本語タイトル端末", ""}));
     EXPECT_EQ(merged[2].pid, 20u);
+}
+
+TEST(MarkX11Windows, ANumberedCaptionIsNoSecondRow)
+{
+    // KWin numbers a second window of one title; the X11 one wrote a pid not its owner's (the
+    // X server's answer differs, as in a container).
+    std::vector<CompositorWindow> kwin{Native(1, "ミレボ", 42), Native(2, "ミレボ <2>\u200E", 4242)};
+    Written written{{{7, 4242}}, {}};
+    platform::linux_impl::markX11Windows(kwin, {X11(7, "ミレボ", 77)}, written.fn());
+    EXPECT_FALSE(kwin[0].x11);
+    EXPECT_TRUE(kwin[1].x11);
+    const auto merged = mergeWindows({X11(7, "ミレボ", 77)}, kwin);
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[1].pid, 77u);
+    for (const WindowInfo& row : merged)
+        EXPECT_NE(row.pid, 4242u) << "a row under the pid the window wrote";
 }
 
 TEST(MarkX11Windows, ANativeWindowSharingAnX11TitleStaysNative)
 {
     // A second copy of a program, one on X11 and one native, both titled alike.
     std::vector<CompositorWindow> kwin{Native(1, "ミレボ", 42), Native(2, "ミレボ", 43)};
-    platform::linux_impl::markX11Windows(kwin, {X11(7, "ミレボ", 42)});
+    Written written{{{7, 42}}, {}};
+    platform::linux_impl::markX11Windows(kwin, {X11(7, "ミレボ", 42)}, written.fn());
     EXPECT_TRUE(kwin[0].x11);
     EXPECT_FALSE(kwin[1].x11);
+}
+
+TEST(MarkX11Windows, OfOneWrittenPidTheEntryShowingTheTitleIsTheWindow)
+{
+    std::vector<CompositorWindow> kwin{Native(1, "native", 50), Native(2, "x <3>", 50)};
+    Written written{{{7, 50}}, {}};
+    platform::linux_impl::markX11Windows(kwin, {X11(7, "x", 70)}, written.fn());
+    EXPECT_FALSE(kwin[0].x11);
+    EXPECT_TRUE(kwin[1].x11);
+    EXPECT_TRUE(platform::linux_impl::sameCaption("x <12>", "x"));
+    EXPECT_FALSE(platform::linux_impl::sameCaption("x <1a>", "x"));
+    EXPECT_FALSE(platform::linux_impl::sameCaption("xy", "x"));
 }

@@ -3,31 +3,39 @@
 #include <cstddef>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace platform::linux_impl {
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// The X11 window the compositor's entry stands for: by X id, or (where the compositor does not
-// give it) the first not yet placed window of the same owner.
-std::size_t matchX11(const CompositorWindow& window, const std::vector<WindowInfo>& x11,
-                     const std::unordered_map<std::uint64_t, std::size_t>& byId,
-                     const std::vector<std::size_t>& placedAt)
-{
-    if (window.x11Id != 0) {
-        const auto it = byId.find(window.x11Id);
-        return it != byId.end() && placedAt[it->second] == kNone ? it->second : kNone;
-    }
-    if (window.pid == 0)
+// Windows by owner, each owner's in list order, handed out one at a time.
+class ByOwner {
+public:
+    void add(std::uint32_t pid, std::size_t index) { lists_[pid].indices.push_back(index); }
+    // The owner's next window not yet handed out for which `free` holds; kNone when none is left.
+    template <class Free>
+    std::size_t take(std::uint32_t pid, Free free)
+    {
+        const auto it = lists_.find(pid);
+        if (it == lists_.end())
+            return kNone;
+        List& list = it->second;
+        while (list.next < list.indices.size()) {
+            const std::size_t index = list.indices[list.next++];
+            if (free(index))
+                return index;
+        }
         return kNone;
-    for (std::size_t i = 0; i < x11.size(); ++i) {
-        if (placedAt[i] == kNone && x11[i].pid == window.pid)
-            return i;
     }
-    return kNone;
-}
+
+private:
+    struct List {
+        std::vector<std::size_t> indices;
+        std::size_t next = 0;
+    };
+    std::unordered_map<std::uint32_t, List> lists_;
+};
 
 }  // namespace
 
@@ -50,9 +58,23 @@ std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
     std::vector<Slot> order;
     order.reserve(compositor.size() + x11.size());
     std::vector<std::size_t> placedAt(x11.size(), kNone);
+    const auto unplaced = [&placedAt](std::size_t i) { return placedAt[i] == kNone; };
+    // Only for a compositor that gives no X ids: its X11 windows by owner.
+    std::optional<ByOwner> byOwner;
     for (const CompositorWindow& window : compositor) {
         if (window.x11) {
-            const std::size_t i = matchX11(window, x11, byId, placedAt);
+            std::size_t i = kNone;
+            if (window.x11Id != 0) {
+                const auto it = byId.find(window.x11Id);
+                i = it != byId.end() && unplaced(it->second) ? it->second : kNone;
+            } else if (window.pid != 0) {
+                if (!byOwner) {
+                    byOwner.emplace();
+                    for (std::size_t k = 0; k < x11.size(); ++k)
+                        byOwner->add(x11[k].pid, k);
+                }
+                i = byOwner->take(window.pid, unplaced);
+            }
             if (i == kNone)
                 continue;
             placedAt[i] = order.size();
@@ -92,36 +114,75 @@ std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
             merged.push_back(std::move(x11[order[k].x11]));
         } else {
             const CompositorWindow& window = *order[k].native;
-            merged.push_back({window.id, window.title, true, window.pid, window.identity});
+            merged.push_back(
+                {window.id, window.title, true, window.pid, window.identity, window.foreignPid});
         }
     }
     return merged;
 }
 
-void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11)
+bool sameCaption(std::string_view caption, std::string_view title)
 {
-    std::unordered_set<std::uint32_t> pids;
-    std::unordered_map<std::string, int> unclaimed;   // X11 windows by title, not yet accounted for
-    for (const WindowInfo& window : x11) {
-        pids.insert(window.pid);
-        if (!window.title.empty())
-            ++unclaimed[window.title];
+    if (caption.substr(0, title.size()) != title)
+        return false;
+    std::string_view rest = caption.substr(title.size());
+    if (rest.empty())
+        return true;
+    constexpr std::string_view kLeftToRightMark = "\u200E";
+    if (rest.size() >= kLeftToRightMark.size() &&
+        rest.substr(rest.size() - kLeftToRightMark.size()) == kLeftToRightMark)
+        rest.remove_suffix(kLeftToRightMark.size());
+    if (rest.size() < 4 || rest.substr(0, 2) != " <" || rest.back() != '>')
+        return false;
+    const std::string_view number = rest.substr(2, rest.size() - 3);
+    return number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11,
+                    const std::function<std::uint32_t(std::uint64_t)>& writtenPid)
+{
+    // First by owner: the compositor's entry is the owner's next X11 window.
+    ByOwner byOwner;
+    for (std::size_t k = 0; k < x11.size(); ++k)
+        byOwner.add(x11[k].pid, k);
+    std::vector<bool> claimed(x11.size(), false);
+    const auto unclaimed = [&claimed](std::size_t k) { return !claimed[k]; };
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> nativeByPid;   // entries left
+    for (std::size_t e = 0; e < compositor.size(); ++e) {
+        CompositorWindow& window = compositor[e];
+        const std::size_t k = window.pid != 0 ? byOwner.take(window.pid, unclaimed) : kNone;
+        window.x11 = k != kNone;
+        window.x11Id = k != kNone ? x11[k].id : 0;
+        if (k != kNone)
+            claimed[k] = true;
+        else if (window.pid != 0)
+            nativeByPid[window.pid].push_back(e);
     }
-    // First the windows whose owner has X11 windows: they are those.
-    for (CompositorWindow& window : compositor) {
-        window.x11 = pids.contains(window.pid);
-        if (const auto it = unclaimed.find(window.title); window.x11 && it != unclaimed.end() && it->second > 0)
-            --it->second;
-    }
-    // Then, of the others, one per X11 window left with the same title: an X11 window under a pid
-    // its program wrote. The rest are native, whatever their titles.
-    for (CompositorWindow& window : compositor) {
-        if (window.x11)
+    if (nativeByPid.empty())
+        return;   // the usual case: every pid was the owner's, and nothing need be asked
+
+    // Then by the pid each X11 window left wrote: the entry under it is that window.
+    for (std::size_t k = 0; k < x11.size(); ++k) {
+        if (claimed[k] || !x11[k].visible)
             continue;
-        if (const auto it = unclaimed.find(window.title); it != unclaimed.end() && it->second > 0) {
-            window.x11 = true;
-            --it->second;
+        const std::uint32_t written = writtenPid(x11[k].id);
+        const auto it = written != 0 ? nativeByPid.find(written) : nativeByPid.end();
+        if (it == nativeByPid.end())
+            continue;
+        std::vector<std::size_t>& entries = it->second;
+        std::size_t pick = 0;
+        for (std::size_t j = 0; j < entries.size(); ++j) {
+            if (sameCaption(compositor[entries[j]].title, x11[k].title)) {
+                pick = j;
+                break;
+            }
         }
+        CompositorWindow& window = compositor[entries[pick]];
+        window.x11 = true;
+        window.x11Id = x11[k].id;
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(pick));
+        if (entries.empty())
+            nativeByPid.erase(it);
     }
 }
 

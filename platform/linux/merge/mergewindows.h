@@ -10,7 +10,9 @@
 // window, the X server only its own.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/types.h"
@@ -24,6 +26,7 @@ struct CompositorWindow {
     std::string title;            // well-formed UTF-8, at most kMaxTitleBytes; "" = none
     std::uint32_t pid = 0;        // 0 = not known for sure
     std::uint64_t identity = 0;   // the owner's start time; 0 = unknown
+    bool foreignPid = false;      // `pid` is of another pid namespace (WindowInfo::foreignPid)
 };
 
 // The merged list, best first: the compositor's windows in its order (`compositor` is best
@@ -35,12 +38,21 @@ struct CompositorWindow {
 std::vector<WindowInfo> mergeWindows(std::vector<WindowInfo> x11,
                                      const std::vector<CompositorWindow>& compositor);
 
-// For a compositor that lists X11 windows among its own without saying which (KWin): a window
-// of a process that has X11 windows is taken for an X11 one, and so is, for each X11 window not
-// accounted for that way, one other window with its title: an X11 window under a pid its
-// program wrote itself (_NET_WM_PID, which such a compositor may report). The X11 list then
-// speaks for them (matched by owner), and a written pid never makes a row of its own; a native
-// window that merely shares a title with an X11 window stays native.
-void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11);
+// For a compositor that lists X11 windows among its own without saying which, and under the pid
+// each X11 program wrote itself (KWin): tells them apart, and gives each the X id of its X11
+// window, so that the X11 list speaks for it. By identity, never by title alone (KWin numbers
+// windows of one title, "ミレボ <2>"):
+// - an entry whose pid owns X11 windows not yet accounted for is the first of them (both lists
+//   run topmost first, and the compositor stacks X11 windows as the X server does);
+// - then each X11 window still unaccounted for (a visible one) takes an entry left native whose
+//   pid is the one that window wrote (`writtenPid`, asked only then), where several have it the
+//   one showing the window's title, numbered or not.
+// The rest are native: a written pid never makes a row of its own. Linear in both lists.
+void markX11Windows(std::vector<CompositorWindow>& compositor, const std::vector<WindowInfo>& x11,
+                    const std::function<std::uint32_t(std::uint64_t)>& writtenPid);
+
+// `caption` is `title`, or the title as a compositor numbers it among windows of one title:
+// "title <2>" (KWin follows the number with a left-to-right mark).
+bool sameCaption(std::string_view caption, std::string_view title);
 
 }  // namespace platform::linux_impl

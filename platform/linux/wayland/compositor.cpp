@@ -9,6 +9,7 @@
 #include <QWindow>
 
 #include "platform/linux/merge/mergewindows.h"
+#include "platform/linux/x11/x11.h"
 
 namespace platform::linux_impl {
 namespace {
@@ -27,12 +28,12 @@ Compositor::Compositor(std::string swaySocket) : sway_(std::move(swaySocket))
 {
     // sway tiles every new window: ours would be stretched over a share of the screen, its
     // layout stuck in a corner, and lie flat among the others. Floating, it keeps its own size,
-    // centred, above every tiled window (sway has no "above" among floating ones). Said before
-    // any window of ours is mapped, so that none is ever tiled; the rule names our process,
-    // whose windows sway knows by it both through Xwayland (_NET_WM_PID, which Qt sets) and
-    // natively (the socket's owner).
+    // centred, above every tiled window (sway has no "above" among floating ones). sway knows
+    // our windows by our pid both through Xwayland (_NET_WM_PID, which Qt sets) and natively
+    // (the socket's owner); each is floated by its own id as it appears, so that nothing of it
+    // stays in sway once we have gone.
     if (sway_.onSway()) {
-        sway_.command("for_window [pid=" + std::to_string(::getpid()) + "] floating enable");
+        sway_.floatWindowsOf(static_cast<std::uint32_t>(::getpid()));
         return;
     }
     plasma_ = std::make_unique<PlasmaWindows>();
@@ -47,8 +48,31 @@ std::vector<WindowInfo> Compositor::windows(std::vector<WindowInfo> x11)
     if (!plasma_)
         return x11;
     plasmaWindows_ = plasma_->windows();
-    markX11Windows(plasmaWindows_, x11);
+    if (!plasma_->available()) {   // not KWin after all, or KWin has gone
+        plasma_.reset();
+        return x11;
+    }
+    markX11Windows(plasmaWindows_, x11, [this](std::uint64_t id) { return writtenPid(id); });
+    // Forget the windows that have gone (the X server may give their ids to new ones).
+    if (writtenPids_.size() > x11.size()) {
+        std::unordered_map<std::uint64_t, std::uint32_t> kept;
+        for (const WindowInfo& window : x11) {
+            if (const auto it = writtenPids_.find(window.id); it != writtenPids_.end())
+                kept.insert(*it);
+        }
+        writtenPids_ = std::move(kept);
+    }
     return mergeWindows(std::move(x11), plasmaWindows_);
+}
+
+std::uint32_t Compositor::writtenPid(std::uint64_t x11Id)
+{
+    if (const auto it = writtenPids_.find(x11Id); it != writtenPids_.end())
+        return it->second;
+    const auto x = listingX11();
+    const std::uint32_t pid = x ? linux_impl::writtenPid(*x, static_cast<xcb_window_t>(x11Id)) : 0;
+    writtenPids_.emplace(x11Id, pid);
+    return pid;
 }
 
 void Compositor::raise(QWidget* window)

@@ -7,7 +7,9 @@
 // wlroots' foreign-toplevel list has no pids, and a row needs one. Where no compositor answers,
 // the X11 list is the whole list, as on an X11 desktop.
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -32,9 +34,14 @@ public:
     void raise(QWidget* window);
 
 private:
+    std::uint32_t writtenPid(std::uint64_t x11Id);
+
     SwayIpc sway_;
     std::unique_ptr<PlasmaWindows> plasma_;   // tried where sway is not
     std::vector<CompositorWindow> plasmaWindows_;
+    // The pids X11 windows wrote themselves, asked once per window (only of windows whose
+    // owner the compositor does not report as theirs).
+    std::unordered_map<std::uint64_t, std::uint32_t> writtenPids_;
 };
 
 }  // namespace platform::linux_impl

@@ -19,26 +19,53 @@ const std::vector<CompositorWindow>& PlasmaWindows::windows()
 #else
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include "plasma-window-management-client-protocol.h"
-#include "platform/linux/proc/procfs.h"
 #include "platform/linux/text/utf8.h"
+#include "platform/linux/wayland/peer.h"
 
 namespace platform::linux_impl {
 namespace {
 
 constexpr std::uint32_t kNewestVersion = 16;
+
+// The compositor's socket: WAYLAND_DISPLAY, as a path or a name in XDG_RUNTIME_DIR.
+int connectTo(const char* name)
+{
+    std::string path = name;
+    if (path.front() != '/') {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (runtime == nullptr)
+            return -1;
+        path = std::string(runtime) + "/" + path;
+    }
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path)
+        return -1;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 }  // namespace
 
@@ -46,6 +73,7 @@ struct PlasmaWindows::State {
     struct Window {
         State* owner = nullptr;
         org_kde_plasma_window* proxy = nullptr;
+        std::string uuid;
         std::uint64_t id = 0;
         std::string title;
         std::uint32_t pid = 0;
@@ -55,10 +83,15 @@ struct PlasmaWindows::State {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     org_kde_plasma_window_management* management = nullptr;
-    std::map<std::string, std::unique_ptr<Window>> byUuid;
+    std::unordered_map<std::string, std::unique_ptr<Window>> byUuid;
     std::vector<std::string> stacking;   // uuids, bottom first, as KWin sends them
     std::vector<CompositorWindow> windows;
     bool changed = true;
+    PeerTrust trust;
+    // Asked right after the globals: its answer says every global has been told.
+    wl_callback* sync = nullptr;
+    std::chrono::steady_clock::time_point deadline{};
+    bool notOffered = false;   // the globals came without the window list
     std::unique_ptr<QSocketNotifier> notifier;
 
     ~State()
@@ -87,7 +120,8 @@ struct PlasmaWindows::State {
             wl_display_read_events(display);
         else
             wl_display_cancel_read(display);
-        if (wl_display_dispatch_pending(display) < 0 || wl_display_get_error(display) != 0)
+        if (wl_display_dispatch_pending(display) < 0 || wl_display_get_error(display) != 0 ||
+            notOffered || (sync != nullptr && std::chrono::steady_clock::now() >= deadline))
             lost();
     }
 
@@ -104,6 +138,7 @@ struct PlasmaWindows::State {
         changed = true;
         management = nullptr;
         registry = nullptr;
+        sync = nullptr;
         wl_display_disconnect(display);
         display = nullptr;
     }
@@ -113,18 +148,22 @@ struct PlasmaWindows::State {
         if (!changed)
             return windows;
         windows.clear();
-        // Topmost first; windows KWin has not placed yet go last.
-        auto add = [this](const Window& w) {
-            windows.push_back({w.id, false, 0, w.title, w.pid, w.identity});
+        windows.reserve(byUuid.size());
+        // Topmost first; windows KWin has not placed yet go last. Linear: each window is looked
+        // up once by its uuid, and marked as it is placed.
+        std::unordered_map<const Window*, bool> placed;
+        placed.reserve(byUuid.size());
+        auto add = [this, &placed](const Window& w) {
+            if (!placed.emplace(&w, true).second)
+                return;   // named twice in the stacking order
+            windows.push_back({w.id, false, 0, w.title, w.pid, w.identity, trust.foreign});
         };
         for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
             if (const auto found = byUuid.find(*it); found != byUuid.end())
                 add(*found->second);
         }
-        for (const auto& [uuid, window] : byUuid) {
-            if (std::find(stacking.begin(), stacking.end(), uuid) == stacking.end())
-                add(*window);
-        }
+        for (const auto& [uuid, window] : byUuid)
+            add(*window);
         changed = false;
         return windows;
     }
@@ -141,6 +180,15 @@ struct PlasmaWindows::State {
         org_kde_plasma_window_management_add_listener(self->management, &managementListener, self);
     }
     static void globalRemove(void*, wl_registry*, std::uint32_t) {}
+    static void synced(void* data, wl_callback* callback, std::uint32_t)
+    {
+        auto* self = static_cast<State*>(data);
+        wl_callback_destroy(callback);
+        self->sync = nullptr;
+        // Not KWin, or KWin does not trust us: nothing to keep a connection for (dropped once
+        // this dispatch is over).
+        self->notOffered = self->management == nullptr;
+    }
 
     static void showDesktop(void*, org_kde_plasma_window_management*, std::uint32_t) {}
     static void window(void*, org_kde_plasma_window_management*, std::uint32_t) {}
@@ -166,10 +214,16 @@ struct PlasmaWindows::State {
         auto* self = static_cast<State*>(data);
         auto window = std::make_unique<Window>();
         window->owner = self;
+        window->uuid = uuid;
         window->id = id;
         window->proxy = org_kde_plasma_window_management_get_window_by_uuid(management, uuid);
         org_kde_plasma_window_add_listener(window->proxy, &windowListener, window.get());
-        self->byUuid[uuid] = std::move(window);
+        // A uuid announced again replaces its window: the old proxy goes with the old record,
+        // or its next event would land in freed memory.
+        std::unique_ptr<Window>& slot = self->byUuid[uuid];
+        if (slot)
+            org_kde_plasma_window_destroy(slot->proxy);
+        slot = std::move(window);
         self->changed = true;
     }
 
@@ -182,9 +236,13 @@ struct PlasmaWindows::State {
     static void pid(void* data, org_kde_plasma_window*, std::uint32_t pid)
     {
         auto* w = static_cast<Window*>(data);
+        // Believed only from a KWin of our own user; for X11 windows it is the pid the program
+        // wrote itself, which the X11 list overrules.
+        if (!w->owner->trust.pids)
+            pid = 0;
         if (w->pid != pid) {
             w->pid = pid;
-            w->identity = pid != 0 ? readStartTime(pid) : 0;
+            w->identity = clientIdentity(pid);
         }
         w->owner->changed = true;
     }
@@ -193,12 +251,8 @@ struct PlasmaWindows::State {
         auto* w = static_cast<Window*>(data);
         State* self = w->owner;
         org_kde_plasma_window_destroy(proxy);
-        for (auto it = self->byUuid.begin(); it != self->byUuid.end(); ++it) {
-            if (it->second.get() == w) {
-                self->byUuid.erase(it);
-                break;
-            }
-        }
+        if (const auto it = self->byUuid.find(w->uuid); it != self->byUuid.end() && it->second.get() == w)
+            self->byUuid.erase(it);
         self->changed = true;
     }
     static void ignoreString(void*, org_kde_plasma_window*, const char*) {}
@@ -211,6 +265,7 @@ struct PlasmaWindows::State {
     static void ignoreMenu(void*, org_kde_plasma_window*, const char*, const char*) {}
 
     static constexpr wl_registry_listener registryListener = {global, globalRemove};
+    static constexpr wl_callback_listener syncListener = {synced};
     static constexpr org_kde_plasma_window_management_listener managementListener = {
         showDesktop, window, stackingIds, stackingUuids, windowWithUuid};
     static constexpr org_kde_plasma_window_listener windowListener = {
@@ -225,22 +280,27 @@ PlasmaWindows::PlasmaWindows() : state_(std::make_unique<State>())
     if (socket == nullptr || *socket == '\0')
         return;
     State& s = *state_;
-    s.display = wl_display_connect(nullptr);
+    // A socket handed down to us is connected already; any other is connected here without
+    // waiting (a listener whose queue is full refuses at once), where libwayland would block.
+    if (std::getenv("WAYLAND_SOCKET") != nullptr) {
+        s.display = wl_display_connect(nullptr);
+    } else if (int fd = connectTo(socket); fd >= 0) {
+        s.display = wl_display_connect_to_fd(fd);
+        if (s.display == nullptr)
+            ::close(fd);
+    }
     if (s.display == nullptr)
         return;
+    s.trust = peerTrust(wl_display_get_fd(s.display));
     s.registry = wl_display_get_registry(s.display);
     wl_registry_add_listener(s.registry, &State::registryListener, &s);
-    // The globals, then the windows and the stacking order, then each window's initial state.
-    for (int i = 0; i < 3; ++i) {
-        if (wl_display_roundtrip(s.display) < 0) {
-            s.lost();
-            return;
-        }
-    }
-    if (s.management == nullptr) {
-        s.lost();   // not KWin, or KWin does not trust us: nothing to keep a connection for
-        return;
-    }
+    // Nothing is waited for: the globals, then the windows and each one's state, are read as
+    // they come (by the notifier, or at the next call), and a compositor that has not told its
+    // globals within the deadline is given up on.
+    s.sync = wl_display_sync(s.display);
+    wl_callback_add_listener(s.sync, &State::syncListener, &s);
+    s.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    wl_display_flush(s.display);
     if (QCoreApplication::instance() != nullptr) {
         s.notifier = std::make_unique<QSocketNotifier>(wl_display_get_fd(s.display), QSocketNotifier::Read);
         QObject::connect(s.notifier.get(), &QSocketNotifier::activated, s.notifier.get(),

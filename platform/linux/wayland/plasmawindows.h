@@ -17,13 +17,15 @@ namespace platform::linux_impl {
 
 class PlasmaWindows {
 public:
-    // Connects to the session's compositor (WAYLAND_DISPLAY) and waits for its answers (a few
-    // round trips); nothing is offered outside KWin, or to a program KWin does not trust.
+    // Connects to the session's compositor (WAYLAND_DISPLAY), without waiting for its answers;
+    // nothing is offered outside KWin, or to a program KWin does not trust, and the connection
+    // is then dropped once the compositor has told its globals (or not in two seconds).
     PlasmaWindows();
     ~PlasmaWindows();
     PlasmaWindows(const PlasmaWindows&) = delete;
     PlasmaWindows& operator=(const PlasmaWindows&) = delete;
 
+    // Connected, and not yet told that there is nothing to list.
     bool available() const;
 
     // KWin's windows, topmost first, after the events that have arrived (never blocks). KWin

@@ -1,12 +1,11 @@
 #include "platform/linux/wayland/swayipc.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -14,18 +13,11 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
-#include "platform/linux/proc/procfs.h"
-
 namespace platform::linux_impl {
 namespace {
 
-constexpr char kMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
-constexpr std::size_t kHeader = sizeof kMagic + 8;
-// get_tree of a desktop with hundreds of windows is well under a megabyte.
-constexpr std::uint32_t kLargestMessage = 64u << 20;
-constexpr std::chrono::milliseconds kAnswerTime{500};
-constexpr std::chrono::seconds kRetryAfter{2};
-
+// A connection that never waits: a listener whose queue is full refuses at once (EAGAIN), and
+// one that accepts late (or never) is caught by the answer deadline.
 UniqueFd connectTo(const std::string& path)
 {
     sockaddr_un address{};
@@ -33,18 +25,21 @@ UniqueFd connectTo(const std::string& path)
         return {};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.data(), path.size());
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
                                  sizeof address) != 0)
         return {};
     return fd;
 }
 
+// Small requests on a fresh or idle connection: they fit the socket's buffer, or sway is not
+// reading and the connection is no good.
 bool sendAll(int fd, const std::string& bytes)
 {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -54,125 +49,50 @@ bool sendAll(int fd, const std::string& bytes)
     return true;
 }
 
-// Reads until a message of type `type` is whole (events before it are dropped: the answer
-// describes the state after them). std::nullopt on a time-out, a closed or bad connection.
-std::optional<SwayMessage> answer(int fd, std::string& inbox, std::uint32_t type)
+// A subscription's answer: {"success": true} (or, as for commands, an array of those).
+bool subscribed(const std::string& json)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
-    for (;;) {
-        bool bad = false;
-        while (auto message = takeSwayMessage(inbox, &bad)) {
-            if (message->type == type)
-                return message;
-        }
-        if (bad)
-            return std::nullopt;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            return std::nullopt;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return std::nullopt;
-        inbox.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-// A command's or a subscription's answer: an array of {"success": bool, ...}, one per command.
-bool allSucceeded(const QByteArray& json)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(json);
-    const QJsonArray results = document.isArray() ? document.array()
-                                                  : QJsonArray{document.object()};
-    if (results.isEmpty())
-        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json));
+    const QJsonArray results = document.isArray() ? document.array() : QJsonArray{document.object()};
     for (const QJsonValue result : results) {
         if (!result.toObject().value(QLatin1String("success")).toBool())
             return false;
     }
-    return true;
+    return !results.isEmpty();
 }
 
 }  // namespace
 
-std::string swayFrame(std::uint32_t type, std::string_view payload)
-{
-    std::string frame(kMagic, sizeof kMagic);
-    const auto length = static_cast<std::uint32_t>(payload.size());
-    frame.append(reinterpret_cast<const char*>(&length), 4);
-    frame.append(reinterpret_cast<const char*>(&type), 4);
-    frame.append(payload);
-    return frame;
-}
-
-std::optional<SwayMessage> takeSwayMessage(std::string& buffer, bool* bad)
-{
-    *bad = false;
-    if (buffer.size() < kHeader)
-        return std::nullopt;
-    std::uint32_t length = 0, type = 0;
-    std::memcpy(&length, buffer.data() + sizeof kMagic, 4);
-    std::memcpy(&type, buffer.data() + sizeof kMagic + 4, 4);
-    if (std::memcmp(buffer.data(), kMagic, sizeof kMagic) != 0 || length > kLargestMessage) {
-        *bad = true;
-        return std::nullopt;
-    }
-    if (buffer.size() - kHeader < length)
-        return std::nullopt;
-    SwayMessage message{type, QByteArray(buffer.data() + kHeader, static_cast<qsizetype>(length))};
-    buffer.erase(0, kHeader + length);
-    return message;
-}
-
 SwayIpc::SwayIpc(std::string socketPath)
-    : path_(std::move(socketPath)), views_([](std::uint32_t pid) { return readStartTime(pid); })
+    : path_(std::move(socketPath)), views_([](std::uint32_t pid) { return clientIdentity(pid); })
 {
     if (onSway())
-        connectEvents();
+        start();
 }
 
 SwayIpc::~SwayIpc() = default;
 
-bool SwayIpc::connectEvents()
+void SwayIpc::start()
 {
     drop();
-    retryAt_ = std::chrono::steady_clock::now() + kRetryAfter;
+    const auto now = std::chrono::steady_clock::now();
+    retryAt_ = now + kRetryAfter;
     UniqueFd fd = connectTo(path_);
-    if (!fd.valid())
-        return false;
-    std::string inbox;
     // Subscribed first, then the tree: every change after the tree reaches us as an event.
-    if (!sendAll(fd.get(), swayFrame(kSwaySubscribe, R"(["window"])")))
-        return false;
-    const auto subscribed = answer(fd.get(), inbox, kSwaySubscribe);
-    if (!subscribed || !allSucceeded(subscribed->payload))
-        return false;
-    if (!sendAll(fd.get(), swayFrame(kSwayGetTree, {})))
-        return false;
-    const auto tree = answer(fd.get(), inbox, kSwayGetTree);
-    auto views = tree ? parseSwayTree(tree->payload) : std::nullopt;
-    if (!views)
-        return false;
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0)
-        return false;
-
-    views_.reset(std::move(*views));
+    if (!fd.valid() || !sendAll(fd.get(), swayFrame(kSwaySubscribe, R"(["window"])") +
+                                              swayFrame(kSwayGetTree, {})))
+        return;
+    trust_ = peerTrust(fd.get());
+    views_.setPeer(trust_.pids, trust_.foreign);
     events_ = std::move(fd);
-    inbox_ = std::move(inbox);
-    // With an event loop the events are read as they come, so that sway never has to hold
-    // many for us; without one (benchmarks, tests) they are read at the next call.
+    deadline_ = now + kAnswerTime;
+    // With an event loop sway's answers and events are read as they come, so that sway never
+    // has to hold many for us; without one (benchmarks, tests) they are read at the next call.
     if (QCoreApplication::instance() != nullptr) {
         notifier_ = std::make_unique<QSocketNotifier>(events_.get(), QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                         [this] { readEvents(); });
+                         [this] { pump(); });
     }
-    readEvents();
-    return true;
 }
 
 void SwayIpc::drop()
@@ -183,16 +103,19 @@ void SwayIpc::drop()
         notifier_.release()->deleteLater();
     }
     events_.reset();
+    live_ = false;
     inbox_.clear();
     views_.clear();
 }
 
-void SwayIpc::readEvents()
+void SwayIpc::pump()
 {
     if (!events_.valid())
         return;
+    // At most kReadPerWake at a time: a flood of events costs each wake-up a bounded time, and
+    // the notifier (level-triggered) calls again for the rest.
     char buffer[65536];
-    for (;;) {
+    for (std::size_t read = 0; read < kReadPerWake;) {
         const ssize_t n = ::recv(events_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
@@ -203,16 +126,79 @@ void SwayIpc::readEvents()
             return;
         }
         inbox_.append(buffer, static_cast<std::size_t>(n));
+        read += static_cast<std::size_t>(n);
     }
+    // Every whole message, in one pass; the bytes of a message still incomplete stay. A message
+    // is at most kSwayLargestMessage, so the inbox stays below that and one wake-up's read.
+    std::string_view rest = inbox_;
     bool bad = false;
-    while (auto message = takeSwayMessage(inbox_, &bad)) {
-        if (message->type != kSwayWindowEvent)
-            continue;
-        if (const auto event = parseSwayWindowEvent(message->payload))
-            views_.apply(*event);
+    while (auto message = takeSwayMessage(rest, &bad)) {
+        handle(*message);
+        if (!events_.valid())
+            return;
     }
-    if (bad)
+    if (bad) {
         drop();
+        return;
+    }
+    inbox_.erase(0, inbox_.size() - rest.size());
+    // Answers already here count, however late they are read.
+    if (!live_ && std::chrono::steady_clock::now() >= deadline_)
+        drop();   // sway, or whatever holds its socket, does not answer
+}
+
+void SwayIpc::handle(const SwayMessage& message)
+{
+    switch (message.type) {
+    case kSwaySubscribe:
+        if (!subscribed(message.payload))
+            drop();
+        return;
+    case kSwayGetTree: {
+        auto views = parseSwayTree(QByteArray::fromStdString(message.payload));
+        if (!views) {
+            drop();
+            return;
+        }
+        views_.reset(std::move(*views));
+        live_ = true;
+        floatAllOurs();
+        return;
+    }
+    case kSwayWindowEvent: {
+        // Events before the tree are in it already.
+        const auto event = live_ ? parseSwayWindowEvent(QByteArray::fromStdString(message.payload))
+                                 : std::nullopt;
+        if (!event)
+            return;
+        views_.apply(*event);
+        if (event->change == "new")
+            floatOurs(event->view);
+        return;
+    }
+    default:   // the answers to our commands: nothing waits for them
+        return;
+    }
+}
+
+void SwayIpc::floatOurs(const SwayView& view)
+{
+    if (floatPid_ != 0 && trust_.pids && view.pid == floatPid_)
+        command("[con_id=" + std::to_string(view.id) + "] floating enable");
+}
+
+void SwayIpc::floatAllOurs()
+{
+    // A failed command drops the connection, and the views with it.
+    for (std::size_t i = 0; events_.valid() && i < views_.views().size(); ++i)
+        floatOurs(views_.views()[i]);
+}
+
+void SwayIpc::floatWindowsOf(std::uint32_t pid)
+{
+    floatPid_ = pid;
+    if (live_)
+        floatAllOurs();
 }
 
 const std::vector<CompositorWindow>& SwayIpc::windows()
@@ -224,21 +210,21 @@ const std::vector<CompositorWindow>& SwayIpc::windows()
 const std::vector<SwayView>& SwayIpc::views()
 {
     if (onSway() && !events_.valid() && std::chrono::steady_clock::now() >= retryAt_)
-        connectEvents();
-    readEvents();
+        start();
+    pump();
     return views_.views();
 }
 
-bool SwayIpc::command(const std::string& text) const
+bool SwayIpc::command(const std::string& text)
 {
-    if (!onSway())
+    if (!events_.valid())
         return false;
-    const UniqueFd fd = connectTo(path_);
-    std::string inbox;
-    if (!fd.valid() || !sendAll(fd.get(), swayFrame(kSwayRunCommand, text)))
+    // Part of a message sent would leave sway reading the rest of ours as garbage.
+    if (!sendAll(events_.get(), swayFrame(kSwayRunCommand, text))) {
+        drop();
         return false;
-    const auto reply = answer(fd.get(), inbox, kSwayRunCommand);
-    return reply && allSucceeded(reply->payload);
+    }
+    return true;
 }
 
 }  // namespace platform::linux_impl

@@ -12,6 +12,15 @@
 namespace platform::linux_impl {
 namespace {
 
+// sway's container ids are small whole numbers; anything else (a fraction, a number past 2^53,
+// not a number) names no container of sway's, and must not reach a conversion that has no
+// answer for it.
+std::int64_t idOf(const QJsonValue& value)
+{
+    const double id = value.toDouble(-1);
+    return id >= 0 && id <= 9007199254740992.0 ? static_cast<std::int64_t>(id) : -1;
+}
+
 // A container that is a view (sway gives views, and only them, a pid and a shell).
 std::optional<SwayView> viewOf(const QJsonObject& node)
 {
@@ -20,7 +29,7 @@ std::optional<SwayView> viewOf(const QJsonObject& node)
     if (!shell.isString() || !pid.isDouble())
         return std::nullopt;
     SwayView view;
-    view.id = static_cast<std::int64_t>(node.value(QLatin1String("id")).toDouble());
+    view.id = idOf(node.value(QLatin1String("id")));
     const double p = pid.toDouble();
     view.pid = p > 0 && p <= 4294967295.0 ? static_cast<std::uint32_t>(p) : 0;
     view.xwayland = shell.toString() == QLatin1String("xwayland");
@@ -51,14 +60,14 @@ void walk(const QJsonObject& node, std::vector<SwayView>& out, int depth)
             if (!child.isObject())
                 continue;
             const QJsonObject object = child.toObject();
-            index.emplace(static_cast<std::int64_t>(object.value(QLatin1String("id")).toDouble()),
+            index.emplace(idOf(object.value(QLatin1String("id"))),
                           children.size());
             children.push_back(object);
         }
     }
     std::vector<bool> done(children.size(), false);
     for (const QJsonValue id : node.value(QLatin1String("focus")).toArray()) {
-        const auto it = index.find(static_cast<std::int64_t>(id.toDouble()));
+        const auto it = index.find(idOf(id));
         if (it == index.end() || done[it->second])
             continue;
         done[it->second] = true;
@@ -100,8 +109,17 @@ SwayViews::SwayViews(std::function<std::uint64_t(std::uint32_t)> startTime)
 {
 }
 
+void SwayViews::setPeer(bool believePids, bool foreignPids)
+{
+    believePids_ = believePids;
+    foreignPids_ = foreignPids;
+    changed_ = true;
+}
+
 void SwayViews::identify(SwayView& view, const SwayView* known)
 {
+    if (!believePids_)
+        view.pid = 0;
     if (view.xwayland || view.pid == 0)
         return;
     view.identity = known != nullptr && known->pid == view.pid ? known->identity
@@ -167,7 +185,7 @@ const std::vector<CompositorWindow>& SwayViews::windows()
     windows_.reserve(views_.size());
     for (const SwayView& view : views_) {
         windows_.push_back({static_cast<std::uint64_t>(view.id), view.xwayland, view.window,
-                            view.title, view.pid, view.identity});
+                            view.title, view.pid, view.identity, foreignPids_});
     }
     changed_ = false;
     return windows_;

@@ -43,6 +43,11 @@ public:
     // `startTime` gives a process's start time (0 = unknown); asked once per native view.
     explicit SwayViews(std::function<std::uint64_t(std::uint32_t)> startTime);
 
+    // What the socket's peer is believed about pids (peer.h): where it is not our own user, no
+    // view has a pid (so that no row is made of a native one); where our pid namespace cannot
+    // see it, the rows say their pids are foreign. Applies to the views given from now on.
+    void setPeer(bool believePids, bool foreignPids);
+
     void reset(std::vector<SwayView> views);
     void apply(const SwayWindowEvent& event);
     void clear();
@@ -58,6 +63,7 @@ private:
     std::vector<SwayView> views_;
     std::vector<CompositorWindow> windows_;
     bool changed_ = true;
+    bool believePids_ = true, foreignPids_ = false;
 };
 
 }  // namespace platform::linux_impl

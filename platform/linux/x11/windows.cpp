@@ -434,7 +434,7 @@ void WindowLister::stamp(std::vector<WindowInfo>& windows) const
 
 std::vector<WindowInfo> WindowLister::list()
 {
-    const auto x = qtX11();
+    const auto x = listingX11();
     if (!x || !prepare(*x))
         return {};
     xcb_connection_t* const c = x->connection;

@@ -4,12 +4,15 @@
 
 #include <cstring>
 
+#include <chrono>
+
 #include <X11/Xlib.h>   // after Qt: its macros (None, Bool, ...) would break Qt's headers
+#include <X11/Xlib-xcb.h>
 
 namespace platform::linux_impl {
 namespace {
 
-// Interned once for Qt's connection, the one the program has for its whole run.
+// Interned once for the connection the program has for its whole run (Qt's, or the list's own).
 xcb_ewmh_connection_t* ewmhFor(xcb_connection_t* connection)
 {
     static xcb_connection_t* preparedFor = nullptr;
@@ -26,19 +29,12 @@ xcb_ewmh_connection_t* ewmhFor(xcb_connection_t* connection)
     return &ewmh;
 }
 
-}  // namespace
-
-std::optional<X11> qtX11()
+// The X11 description of a connection (and of Xlib's view of it, which decodes COMPOUND_TEXT).
+std::optional<X11> describe(xcb_connection_t* connection, Display* display)
 {
-    if (qGuiApp == nullptr)
-        return std::nullopt;
-    auto* native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (native == nullptr || native->connection() == nullptr)
-        return std::nullopt;
-
     X11 x;
-    x.connection = native->connection();
-    x.display = native->display();
+    x.connection = connection;
+    x.display = display;
     if (xcb_connection_has_error(x.connection))
         return std::nullopt;
     const int screen = x.display != nullptr ? DefaultScreen(x.display) : 0;
@@ -53,6 +49,76 @@ std::optional<X11> qtX11()
     if (x.ewmh == nullptr)
         return std::nullopt;
     return x;
+}
+
+// Our own connection to the session's X display, for the list only: nothing selects events on
+// it, and what the server sends unasked (errors of requests whose answers were discarded) is
+// thrown away at each use.
+class OwnDisplay {
+public:
+    ~OwnDisplay()
+    {
+        if (display_ != nullptr)
+            XCloseDisplay(display_);
+    }
+
+    Display* get()
+    {
+        if (display_ != nullptr && xcb_connection_has_error(XGetXCBConnection(display_))) {
+            XCloseDisplay(display_);
+            display_ = nullptr;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (display_ == nullptr && now >= retryAt_) {
+            retryAt_ = now + std::chrono::seconds(10);
+            display_ = XOpenDisplay(nullptr);
+            if (display_ != nullptr)
+                XSetEventQueueOwner(display_, XCBOwnsEventQueue);
+        }
+        if (display_ == nullptr)
+            return nullptr;
+        xcb_connection_t* const c = XGetXCBConnection(display_);
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c))
+            std::free(event);
+        return display_;
+    }
+
+private:
+    Display* display_ = nullptr;
+    std::chrono::steady_clock::time_point retryAt_{};
+};
+
+}  // namespace
+
+std::optional<X11> qtX11()
+{
+    if (qGuiApp == nullptr)
+        return std::nullopt;
+    auto* native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (native == nullptr || native->connection() == nullptr)
+        return std::nullopt;
+    return describe(native->connection(), native->display());
+}
+
+std::optional<X11> listingX11()
+{
+    if (auto x = qtX11())
+        return x;
+    if (qGuiApp == nullptr || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return std::nullopt;
+    static OwnDisplay own;
+    Display* const display = own.get();
+    if (display == nullptr)
+        return std::nullopt;
+    return describe(XGetXCBConnection(display), display);
+}
+
+std::uint32_t writtenPid(const X11& x, xcb_window_t window)
+{
+    std::uint32_t pid = 0;
+    if (xcb_ewmh_get_wm_pid_reply(x.ewmh, xcb_ewmh_get_wm_pid(x.ewmh, window), &pid, nullptr) == 0)
+        return 0;
+    return pid;
 }
 
 xcb_connection_t* connectAgain(const X11& x)

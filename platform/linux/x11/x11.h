@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
 #include <memory>
@@ -30,6 +31,15 @@ std::optional<X11> qtX11();
 // A connection of our own to the server Qt's connection goes to (check it with
 // xcb_connection_has_error, and disconnect it), for questions whose answers are events.
 xcb_connection_t* connectAgain(const X11& x);
+
+// The connection the window list reads through: Qt's, or, where Qt runs as a native Wayland
+// client while the session also has an X display (QT_QPA_PLATFORM=wayland), one of our own,
+// opened at the first call (again at most every ten seconds after a failure). The program's
+// own windows are Qt's business and never go through ours.
+std::optional<X11> listingX11();
+
+// The pid a window's program wrote itself (_NET_WM_PID); 0 when it wrote none or is gone.
+std::uint32_t writtenPid(const X11& x, xcb_window_t window);
 
 // xcb hands out replies and errors allocated with malloc.
 struct FreeDeleter {
