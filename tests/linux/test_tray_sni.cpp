@@ -165,6 +165,9 @@ TEST_F(SniOnBus, IconAndTipAsHostsReadThem)
     EXPECT_EQ(tip.title, QStringLiteral("CPU 使用率 42%"));
     EXPECT_EQ(Property(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
     EXPECT_FALSE(Property(QStringLiteral("ItemIsMenu")).toBool());
+    // GNOME's AppIndicator host reads these with the icon and logs an error when they are missing.
+    EXPECT_EQ(Property(QStringLiteral("IconAccessibleDesc")).toString(), QStringLiteral("CPU 使用率 42%"));
+    EXPECT_TRUE(Property(QStringLiteral("AttentionAccessibleDesc")).isValid());
 }
 
 TEST_F(SniOnBus, TheMenuGoesOutOverDBusMenu)

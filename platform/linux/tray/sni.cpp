@@ -122,6 +122,12 @@ QString SniAdaptor::title() const
     return QGuiApplication::applicationDisplayName();
 }
 
+QString SniAdaptor::iconAccessibleDesc() const
+{
+    const QString tip = item_->toolTip().title;
+    return tip.isEmpty() ? title() : tip;
+}
+
 QDBusObjectPath SniAdaptor::menu() const
 {
     return QDBusObjectPath(item_->hasMenu() ? kMenuPath : QStringLiteral("/NO_DBUSMENU"));
