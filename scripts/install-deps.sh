@@ -16,4 +16,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   xvfb openbox fluxbox xfwm4 trayer xdotool wmctrl x11-utils x11-apps xterm imagemagick dbus procps xrestop \
   at-spi2-core python3-gi gir1.2-atspi-2.0 \
   qt6-wayland sway xwayland foot grim libwayland-dev plasma-wayland-protocols kwin-wayland \
+  gnome-shell gnome-shell-extension-appindicator dconf-service dconf-gsettings-backend nodejs \
   >/dev/null
