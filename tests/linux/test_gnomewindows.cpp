@@ -59,6 +59,7 @@ public:
     QList<Row> rows;
     bool hold = false;
     bool wrongType = false;
+    bool deny = false;
     int asked = 0;
     QList<QDBusMessage> held;
 
@@ -78,7 +79,10 @@ public:
     void answer(const QDBusMessage& message, const QDBusConnection& connection)
     {
         QDBusMessage reply = message.createReply();
-        if (wrongType)
+        if (deny)
+            reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
+                                             QStringLiteral("not the installed program"));
+        else if (wrongType)
             reply << QStringList{QStringLiteral("not a list")};
         else
             reply << QVariant::fromValue(rows);
@@ -206,4 +210,23 @@ TEST_F(GnomeWindowsOnBus, AHostileAnswerIsBoundedOrRefused)
     extension.wrongType = true;
     Changed();
     ASSERT_TRUE(WaitFor([&] { return gnome.windows().empty(); }));
+}
+
+TEST_F(GnomeWindowsOnBus, RefusedOnceItAsksNoMoreUntilTheExtensionChanges)
+{
+    extension.deny = true;
+    GnomeWindows gnome;
+    ASSERT_TRUE(WaitFor([&] { return extension.asked == 1; }));
+    Changed();
+    Changed();
+    Settle();
+    EXPECT_EQ(extension.asked, 1);
+    EXPECT_TRUE(gnome.windows().empty());
+
+    // The extension comes back (enabled again, perhaps with a new callers file): asked again.
+    extension.deny = false;
+    extension.rows = {{8, kSelf, false, 0, QStringLiteral("allowed now")}};
+    shell->unregisterService(QString::fromLatin1(kGnomeWindowsService));
+    ASSERT_TRUE(shell->registerService(QString::fromLatin1(kGnomeWindowsService)));
+    ASSERT_TRUE(WaitFor([&] { return gnome.windows().size() == 1; }));
 }

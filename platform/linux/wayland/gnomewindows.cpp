@@ -28,6 +28,7 @@ GnomeWindows::GnomeWindows(QDBusConnection bus) : bus_(std::move(bus))
                                        QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) {
+                refused_ = false;   // a new extension, perhaps with a new callers file
                 if (owner.isEmpty())
                     gone();
                 else
@@ -53,6 +54,9 @@ void GnomeWindows::gone()
 
 void GnomeWindows::fetch()
 {
+    // Refused once, refused until the extension changes: this program's path stays what it is.
+    if (refused_)
+        return;
     // One question at a time: a change told while one is on its way asks again once it is back.
     if (inFlight_) {
         again_ = true;
@@ -74,7 +78,8 @@ void GnomeWindows::received(QDBusPendingCallWatcher* call)
     const QDBusMessage reply = call->reply();
     if (reply.type() != QDBusMessage::ReplyMessage) {
         windows_.clear();
-        if (!again_)
+        refused_ = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.AccessDenied");
+        if (refused_ || !again_)
             tellHowToEnable(reply.errorName());
     } else if (reply.signature() == QLatin1String("a(tubts)")) {
         // The owner's start time is read once per window: a pid that stays with its window

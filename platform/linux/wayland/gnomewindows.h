@@ -57,6 +57,7 @@ private:
     bool inFlight_ = false;
     bool again_ = false;
     bool told_ = false;
+    bool refused_ = false;
     int fetches_ = 0;
     std::vector<CompositorWindow> windows_;
 };
