@@ -26,6 +26,7 @@ TEST=(
   at-spi2-core python3-gi gir1.2-atspi-2.0
   xfce4-panel gir1.2-dbusmenu-glib-0.4
   sway xwayland foot grim kwin-wayland
+  gnome-shell gnome-shell-extension-appindicator dconf-service dconf-gsettings-backend nodejs
 )
 
 packages=("${RUN[@]}")

@@ -43,8 +43,8 @@ SessionChoice chooseSession(const SessionEnvironment& environment)
             (environment.swaySocket.empty() ? "" : " (sway floats it above tiled windows)") +
             " or keep off the taskbar, the tray menu cannot open at the icon on every tray, and "
             "other programs' " + (environment.display.empty() ? "" : "native ") +
-            "windows are listed only where the compositor tells them (sway; KDE Plasma to an "
-            "installed mirebo)";
+            "windows are listed only where the compositor tells them (sway; KDE Plasma, and "
+            "GNOME with its extension, to an installed mirebo)";
     }
     return choice;
 }

@@ -26,6 +26,8 @@ EXPECTED="usr/bin/mirebo
 usr/share/applications/mirebo.desktop"
 for n in $SIZES; do EXPECTED+=$'\n'"usr/share/icons/hicolor/${n}x${n}/apps/mirebo.png"; done
 EXPECTED+=$'\n'"usr/share/metainfo/$APP_ID.metainfo.xml"
+EXTENSION=usr/share/gnome-shell/extensions/mirebo-windows@mirebo.github.io
+for f in extension.js metadata.json callers; do EXPECTED+=$'\n'"$EXTENSION/$f"; done
 EXPECTED=$(sort <<<"$EXPECTED")
 
 # Called only from check conditions, which the linter does not read.
@@ -49,7 +51,7 @@ icon_difference() {
 check_tree() {
     local root=$1 what=$2 program=$3 out n icon desktop=$1/usr/share/applications/mirebo.desktop
     local meta=$1/usr/share/metainfo/$APP_ID.metainfo.xml
-    check '[ "$(files_under "$root")" = "$EXPECTED" ]' "$what: installs exactly the program, desktop entry, icons and metainfo"
+    check '[ "$(files_under "$root")" = "$EXPECTED" ]' "$what: installs exactly the program, desktop entry, icons, metainfo and GNOME Shell extension"
     check '[ -x "$root/usr/bin/mirebo" ] && file -b "$root/usr/bin/mirebo" | grep -q "^ELF .* executable"' \
         "$what: usr/bin/mirebo is an executable program"
 
@@ -77,6 +79,12 @@ check_tree() {
     check 'grep -q "<launchable type=\"desktop-id\">mirebo.desktop</launchable>" "$meta" && grep -q "<binary>mirebo</binary>" "$meta"' \
         "$what: the metainfo names the desktop entry and the program"
     check 'grep -q "<release version=\"$VERSION\"" "$meta"' "$what: the metainfo's release is version $VERSION"
+
+    # GNOME Shell 43 here: the script form, answering the program where this install put it.
+    check '[ "$(cat "$root/$EXTENSION/callers")" = "$program" ]' "$what: the GNOME extension answers $program alone"
+    check '"$PY" -c "import json,sys; m=json.load(open(sys.argv[1])); sys.exit(not (m[\"uuid\"] == sys.argv[2] and \"43\" in m[\"shell-version\"]))" "$root/$EXTENSION/metadata.json" "$(basename "$EXTENSION")"' \
+        "$what: the extension's metadata names its folder and GNOME Shell 43"
+    check 'grep -q "^function init(" "$root/$EXTENSION/extension.js"' "$what: the extension is in the form GNOME Shell 43 loads"
 }
 
 # check_deb DEB WHAT: the package's fields, files and libraries.
@@ -105,7 +113,7 @@ check_deb() {
     dpkg-deb -x "$deb" "$root"
     check_tree "$root" "$what" /usr/bin/mirebo
     for f in $EXPECTED; do
-        [ "$f" = usr/bin/mirebo ] && continue
+        [ "$f" = usr/bin/mirebo ] || [ "$f" = "$EXTENSION/callers" ] && continue
         # The desktop entry names the program where each install put it.
         check 'cmp -s <(grep -v "^Exec=" "$root/$f") <(grep -v "^Exec=" "$INSTALLED/$f")' \
             "$what: $f is the same as a plain install's"

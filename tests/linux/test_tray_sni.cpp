@@ -34,6 +34,14 @@ public slots:
     void RegisterStatusNotifierItem(const QString& service) { registered << service; }
 };
 
+class SignalCounter : public QObject {
+    Q_OBJECT
+public:
+    int n = 0;
+public slots:
+    void count() { ++n; }
+};
+
 struct Receiver final : TrayReceiver {
     explicit Receiver(TrayIcons& tray) : tray(tray) {}
     void trayMessage(std::uint32_t message, std::uint32_t, std::uint32_t mouse) override
@@ -166,6 +174,38 @@ TEST_F(SniOnBus, IconAndTipAsHostsReadThem)
     EXPECT_EQ(tip.title, QStringLiteral("CPU 使用率 42%"));
     EXPECT_EQ(Property(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
     EXPECT_FALSE(Property(QStringLiteral("ItemIsMenu")).toBool());
+    // GNOME's AppIndicator host reads these with the icon and logs an error when they are missing.
+    EXPECT_EQ(Property(QStringLiteral("IconAccessibleDesc")).toString(), QStringLiteral("CPU 使用率 42%"));
+    EXPECT_TRUE(Property(QStringLiteral("AttentionAccessibleDesc")).isValid());
+}
+
+// Every NewIcon has a host fetch and decode the pictures again; the program makes a new icon
+// object every tick, mostly of the same picture.
+TEST_F(SniOnBus, ANewIconOfTheSamePictureIsNoNews)
+{
+    TrayIcons tray;
+    Receiver receiver(tray);
+    TrayData data = Record(receiver, nullptr);
+    ASSERT_TRUE(tray.apply(TrayOp::Add, data));
+    ASSERT_TRUE(WaitFor([&] { return !watcher.registered.isEmpty(); }));
+    SignalCounter newIcons;
+    ASSERT_TRUE(watcherBus->connect(watcher.registered[0], QStringLiteral("/StatusNotifierItem"),
+                                    QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewIcon"),
+                                    &newIcons, SLOT(count())));
+    QPixmap same(16, 16);
+    same.fill(QColor(0, 255, 0));
+    data.icon = QIcon(same);   // another object, the same picture
+    ASSERT_TRUE(tray.apply(TrayOp::Modify, data));
+    QPixmap other(16, 16);
+    other.fill(QColor(0, 0, 0));
+    data.icon = QIcon(other);
+    ASSERT_TRUE(tray.apply(TrayOp::Modify, data));
+    ASSERT_TRUE(WaitFor([&] { return newIcons.n > 0; }));
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(newIcons.n, 1);
 }
 
 TEST_F(SniOnBus, TheMenuGoesOutOverDBusMenu)

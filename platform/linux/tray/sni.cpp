@@ -1,5 +1,7 @@
 #include "platform/linux/tray/sni.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -81,7 +83,15 @@ void StatusNotifierItem::registerWithWatcher()
 
 void StatusNotifierItem::setIcon(const QIcon& icon)
 {
-    pixmaps_ = sniPixmaps(icon);
+    // A new icon object with the same picture (the caller makes one a tick) is no news: every
+    // NewIcon has the host fetch and decode the pictures again (GNOME Shell's in script).
+    SniPixmaps pixmaps = sniPixmaps(icon);
+    const auto same = [](const SniPixmap& a, const SniPixmap& b) {
+        return a.width == b.width && a.height == b.height && a.argb == b.argb;
+    };
+    if (std::equal(pixmaps.begin(), pixmaps.end(), pixmaps_.begin(), pixmaps_.end(), same))
+        return;
+    pixmaps_ = std::move(pixmaps);
     emit adaptor_->NewIcon();
 }
 
@@ -120,6 +130,12 @@ QString SniAdaptor::id() const
 QString SniAdaptor::title() const
 {
     return QGuiApplication::applicationDisplayName();
+}
+
+QString SniAdaptor::iconAccessibleDesc() const
+{
+    const QString tip = item_->toolTip().title;
+    return tip.isEmpty() ? title() : tip;
 }
 
 QDBusObjectPath SniAdaptor::menu() const

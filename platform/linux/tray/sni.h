@@ -86,6 +86,10 @@ class SniAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(platform::linux_impl::SniToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
+    // Asked by GNOME's AppIndicator host with the icon (a script error there when missing):
+    // what a screen reader says for the icon, which is what its tip says.
+    Q_PROPERTY(QString IconAccessibleDesc READ iconAccessibleDesc)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ empty)
 public:
     explicit SniAdaptor(StatusNotifierItem* item);
 
@@ -99,6 +103,7 @@ public:
     platform::linux_impl::SniPixmaps none() const { return {}; }
     platform::linux_impl::SniToolTip toolTip() const { return item_->toolTip(); }
     bool itemIsMenu() const { return false; }
+    QString iconAccessibleDesc() const;
     QDBusObjectPath menu() const;
 
 public slots:

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
@@ -39,12 +40,19 @@ Compositor::Compositor(std::string swaySocket) : sway_(std::move(swaySocket))
     plasma_ = std::make_unique<PlasmaWindows>();
     if (!plasma_->available())
         plasma_.reset();
+    // GNOME's list comes over the session bus, from an extension that may be enabled later:
+    // watched on any Wayland session that KWin has not answered for.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!plasma_ && wayland != nullptr && *wayland != '\0' && QCoreApplication::instance() != nullptr)
+        gnome_ = std::make_unique<GnomeWindows>();
 }
 
 std::vector<WindowInfo> Compositor::windows(std::vector<WindowInfo> x11)
 {
     if (sway_.onSway())
         return mergeWindows(std::move(x11), sway_.windows());
+    if (gnome_)
+        return mergeWindows(std::move(x11), gnome_->windows());
     if (!plasma_)
         return x11;
     plasmaWindows_ = plasma_->windows();

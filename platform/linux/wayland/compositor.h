@@ -3,9 +3,9 @@
 // (through Xwayland or natively): the other programs' windows for the list, a floating place
 // for its own window, and bringing that window forward. sway tells its windows, pids included,
 // over its IPC socket; KWin over its org_kde_plasma_window_management protocol, to programs it
-// trusts (plasmawindows.h). GNOME's compositor tells no program of the others' windows;
-// wlroots' foreign-toplevel list has no pids, and a row needs one. Where no compositor answers,
-// the X11 list is the whole list, as on an X11 desktop.
+// trusts (plasmawindows.h); GNOME through the program's own GNOME Shell extension, to the
+// installed program (gnomewindows.h). wlroots' foreign-toplevel list has no pids, and a row
+// needs one. Where no compositor answers, the X11 list is the whole list, as on an X11 desktop.
 
 #include <cstdint>
 #include <string>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/linux/wayland/gnomewindows.h"
 #include "platform/linux/wayland/plasmawindows.h"
 #include "platform/linux/wayland/swayipc.h"
 
@@ -42,6 +43,7 @@ private:
     // The pids X11 windows wrote themselves, asked once per window (only of windows whose
     // owner the compositor does not report as theirs).
     std::unordered_map<std::uint64_t, std::uint32_t> writtenPids_;
+    std::unique_ptr<GnomeWindows> gnome_;     // tried where neither is
 };
 
 }  // namespace platform::linux_impl
