@@ -22,7 +22,7 @@
 # there). With ARTIFACTS set, CMD gets a directory
 # of its own there instead, whose files are copied into the real one at the end.
 #
-# Environment given to CMD: WAYLAND_DISPLAY, DISPLAY (Xwayland), SWAYSOCK (sway), XAUTHORITY
+# Environment given to CMD: SRC (the copies), WAYLAND_DISPLAY, DISPLAY (Xwayland), SWAYSOCK (sway), XAUTHORITY
 # (GNOME), DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR (private, 0700), MIREBO_SWAY=1,
 # MIREBO_COMPOSITOR (sway, kwin or gnome), MIREBO_SWAY_FILES, MIREBO_PREFIX (--install),
 # MIREBO_COMPOSITOR_LOG (the compositor's output so far).
@@ -90,6 +90,9 @@ mkdir -p "$RUNTIME/files" "$RUNTIME/home" "$RUNTIME/share/applications" "$RUNTIM
 for path in "${COPIES[@]}"; do
     cp -- "$path" "$RUNTIME/files/" || exit 125
 done
+# The helpers the tests share come along, and the copies stand for the source root (SRC): the
+# user may not be able to read the checkout.
+mkdir -p "$RUNTIME/files/scripts" && cp -- "$HERE/lib.sh" "$RUNTIME/files/scripts/" || exit 125
 [ -z "$REAL_ARTIFACTS" ] || mkdir -p "$RUNTIME/files/artifacts"
 if [ -n "$INSTALL" ]; then
     for component in program gnome_extension; do
@@ -189,7 +192,7 @@ if [ "$COMPOSITOR" = gnome ]; then
     XAUTHORITY=$(ls "$RUNTIME"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
     export DISPLAY XAUTHORITY WAYLAND_DISPLAY=wayland-mirebo XDG_CURRENT_DESKTOP=GNOME
 fi
-export XDG_RUNTIME_DIR="$RUNTIME" HOME="$RUNTIME/home" MIREBO_SWAY=1 MIREBO_COMPOSITOR="$COMPOSITOR" \
+export SRC="$RUNTIME/files" XDG_RUNTIME_DIR="$RUNTIME" HOME="$RUNTIME/home" MIREBO_SWAY=1 MIREBO_COMPOSITOR="$COMPOSITOR" \
     MIREBO_SWAY_FILES="$RUNTIME/files" MIREBO_COMPOSITOR_LOG="$RUNTIME/compositor.log"
 [ -z "$INSTALL" ] || export MIREBO_PREFIX="$RUNTIME/usr"
 [ -z "$REAL_ARTIFACTS" ] || export ARTIFACTS="$RUNTIME/files/artifacts"

@@ -39,11 +39,17 @@ Compositor::Compositor(std::string swaySocket) : sway_(std::move(swaySocket))
     }
     plasma_ = std::make_unique<PlasmaWindows>();
     if (!plasma_->available())
-        plasma_.reset();
+        plasmaGone();
+}
+
+void Compositor::plasmaGone()
+{
+    plasma_.reset();
     // GNOME's list comes over the session bus, from an extension that may be enabled later:
-    // watched on any Wayland session that KWin has not answered for.
+    // watched on any Wayland session that KWin has not answered for. KWin answers after the
+    // connection is made, so this is known only at a later tick.
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (!plasma_ && wayland != nullptr && *wayland != '\0' && QCoreApplication::instance() != nullptr)
+    if (!gnome_ && wayland != nullptr && *wayland != '\0' && QCoreApplication::instance() != nullptr)
         gnome_ = std::make_unique<GnomeWindows>();
 }
 
@@ -57,7 +63,7 @@ std::vector<WindowInfo> Compositor::windows(std::vector<WindowInfo> x11)
         return x11;
     plasmaWindows_ = plasma_->windows();
     if (!plasma_->available()) {   // not KWin after all, or KWin has gone
-        plasma_.reset();
+        plasmaGone();
         return x11;
     }
     markX11Windows(plasmaWindows_, x11, [this](std::uint64_t id) { return writtenPid(id); });

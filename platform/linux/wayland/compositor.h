@@ -35,6 +35,8 @@ public:
     void raise(QWidget* window);
 
 private:
+    // KWin has no list for us: GNOME's is tried instead.
+    void plasmaGone();
     std::uint32_t writtenPid(std::uint64_t x11Id);
 
     SwayIpc sway_;
