@@ -39,6 +39,8 @@ std::optional<X11> qtX11()
     X11 x;
     x.connection = native->connection();
     x.display = native->display();
+    if (x.display != nullptr)
+        x.displayName = XDisplayString(x.display);
     if (xcb_connection_has_error(x.connection))
         return std::nullopt;
     const int screen = x.display != nullptr ? DefaultScreen(x.display) : 0;
