@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -531,4 +532,46 @@ TEST_F(WindowsOnX, IdsFromAnotherPidNamespaceAreMarked)
         for (const WindowInfo& row : rows)
             EXPECT_EQ(row.foreignPid, self != ours && row.pid != 0) << row.title;
     }
+}
+
+TEST_F(WindowsOnX, AWindowManagerThatComesOrGoesIsFollowed)
+{
+    if (qEnvironmentVariable("MIREBO_WM") != QStringLiteral("none"))
+        GTEST_SKIP() << "needs a desktop without a window manager, to start one";
+    linux_impl::WindowLister copy;
+    ColourWindow window(*x, 0x00FF00, "managed later");
+    ASSERT_TRUE(waitForWindow(platform, window.id(), "managed later"));
+    copy.list();
+    // The manager frames every window, publishes its lists and names its check window; one
+    // that replaces it frames them anew; when the last goes, its lists stay behind on the root.
+    const auto atoms = linux_impl::internAtoms(x->connection, {"_NET_SUPPORTING_WM_CHECK"});
+    const auto checkWindow = [&] {
+        linux_impl::XReply<xcb_get_property_reply_t> check(xcb_get_property_reply(
+            x->connection, xcb_get_property(x->connection, 0, x->root, atoms[0], XCB_ATOM_WINDOW, 0, 1),
+            nullptr));
+        return check && xcb_get_property_value_length(check.get()) == 4
+                   ? *static_cast<const xcb_window_t*>(xcb_get_property_value(check.get()))
+                   : XCB_NONE;
+    };
+    QProcess first, second;
+    for (QProcess* manager : {&first, &second}) {
+        const xcb_window_t before = checkWindow();
+        QStringList arguments = {QStringLiteral("--sm-disable")};
+        if (manager == &second)
+            arguments << QStringLiteral("--replace");
+        manager->start(QStringLiteral("openbox"), arguments);
+        ASSERT_TRUE(manager->waitForStarted(5000));
+        QElapsedTimer clock;
+        clock.start();
+        while (checkWindow() == before || checkWindow() == XCB_NONE) {
+            ASSERT_LT(clock.elapsed(), 10000) << "openbox did not come up";
+            QTest::qWait(50);
+        }
+        EXPECT_TRUE(agreesWithAFreshRead(copy));
+    }
+    second.kill();
+    second.waitForFinished(5000);
+    first.waitForFinished(5000);
+    EXPECT_TRUE(agreesWithAFreshRead(copy));
+    EXPECT_GE(positionOf(copy.list(), window.id()), 0);
 }

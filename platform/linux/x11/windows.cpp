@@ -216,6 +216,7 @@ bool WindowLister::connect()
     host_ = hostName();
     display_ = x->display;
     link_ = std::move(link);
+    lastSequence_ = 0;
     // Events are read as they come, so that the server never holds a backlog for us; a refresh
     // reads what is left.
     notifier_ = std::make_unique<QSocketNotifier>(link_->fd(), QSocketNotifier::Read);
@@ -261,8 +262,13 @@ void WindowLister::pump()
         return;
     const Deadline deadline(kPatience);
     startTimes_.clear();
-    for (int round = 0; round < 4 && !link_->broken(); ++round) {
+    for (int round = 0; round < 4; ++round) {
         drainEvents();
+        if (link_->broken()) {
+            // The socket stays readable once closed; the next refresh reconnects if it can.
+            notifier_->setEnabled(false);
+            return;
+        }
         if (needResync_) {
             resync(deadline);
             if (needResync_)
@@ -295,6 +301,11 @@ void WindowLister::drainEvents()
 void WindowLister::handle(const xcb_generic_event_t* event)
 {
     const xcb_window_t root = link_->root();
+    // Events come in the order the server made them; one out of order means some went missing
+    // between (or were numbered wrongly), and the copy cannot say what they changed.
+    if (before(event->full_sequence, lastSequence_))
+        needResync_ = true;
+    lastSequence_ = event->full_sequence;
     switch (event->response_type & 0x7F) {
     case 0: {
         // BadWindow about a window of the copy: it went away between the news and the question.

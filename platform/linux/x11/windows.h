@@ -110,6 +110,7 @@ private:
     Mode mode_ = Mode::Lists;
     std::vector<xcb_window_t> rootChildren_;   // bottom first
     unsigned treeSequence_ = 0;                // structure events before it are in rootChildren_
+    unsigned lastSequence_ = 0;                // of the last event read
     xcb_window_t checkWindow_ = XCB_NONE;
     std::vector<xcb_window_t> order_;          // the clients as listed, topmost first
     std::unordered_map<xcb_window_t, Client> clients_;
