@@ -22,7 +22,7 @@
 #   RSS PSS  MiB, from smaps_rollup at the end
 #   start    ms from exec until the window manager lists the window
 #   X+WM %   the X server's and the window manager's CPU meanwhile: what asking them costs
-# and once a pass, "none": the desktop alone for SECONDS, with no monitor running.
+# and at the end of each pass, "none": the desktop alone for SECONDS, with no monitor running.
 # Then the targets, from the medians over the passes: CPU at most 1.3 × the floor's (never below
 # the floor + 0.05 % of a core, which is inside the noise) at either interval, and RSS at most
 # 1.1 × the floor's; with BASE, CPU no more than the base build's (+ 0.05 %); with --windows, at
@@ -75,6 +75,7 @@ done
 load_up() { [ "$(xdotool search --onlyvisible --name 'xterm-|xclock' 2>/dev/null | wc -l)" -ge 5 ]; }
 wait_until 15 load_up || fail "the xterms and xclocks did not come up"
 if [ "$EXTRA" -gt 0 ]; then
+: >"$TEST_TMP/extra"
     xtool --count "$EXTRA" --per-process 50 >"$TEST_TMP/extra" 2>&1 &
     at_exit "end_pids 2 $!"
     # shellcheck disable=SC2317   # called through wait_until
@@ -158,10 +159,11 @@ idle() {
 echo "== $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); ${SECONDS_EACH} s each, $RUNS passes; $EXTRA extra windows"
 printf '%-5s %-6s %-9s %8s %8s %9s %9s %9s %8s\n' pass who interval "CPU %" wake/s "RSS MiB" "PSS MiB" "start ms" "X+WM %"
 for ((pass = 1; pass <= RUNS; pass++)); do
-    idle "$pass"
     for interval in 1000 100; do
         for who in "${WHO[@]}"; do run "$pass" "$who" "$interval"; done
     done
+    # Last, so that the window manager has long done with the windows put up at the start.
+    idle "$pass"
 done
 echo "== load at the end $(cut -d' ' -f1-3 /proc/loadavg)"
 

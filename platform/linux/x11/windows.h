@@ -89,7 +89,6 @@ private:
     void forget(xcb_window_t window);
     void rebuild();
     unsigned askProperty(Batch& batch, xcb_window_t window, unsigned property);
-    bool gone(const Batch& batch, int errorCode);
 
     std::uint32_t ownPid_;
     std::unique_ptr<XLink> link_;
