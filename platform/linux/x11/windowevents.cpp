@@ -48,8 +48,10 @@ void WindowLister::handle(const xcb_generic_event_t* event)
         if (e->window == root) {
             if (e->atom == atoms_.supportingWmCheck)
                 needResync_ = true;   // another window manager
-            else if (e->atom == atoms_.clientList || e->atom == atoms_.clientListStacking)
-                (mode_ == Mode::Lists ? listsChanged_ : needResync_) = true;
+            else if (mode_ == Mode::Bare && (e->atom == atoms_.clientList || e->atom == atoms_.clientListStacking))
+                needResync_ = true;   // a window manager has come
+            else if (mode_ == Mode::Lists && e->atom == listAtom_)
+                listsChanged_ = true;
             return;
         }
         unsigned property = 0;

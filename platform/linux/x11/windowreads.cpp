@@ -118,6 +118,21 @@ void WindowLister::settleOwner(Client& client)
     client.identity = it->second;
 }
 
+// Which windows are clients: _NET_CLIENT_LIST, which changes only when windows come and go
+// (the stacking list changes at every raise, and the order is taken from the server anyway);
+// the stacking list where a manager publishes only that. Topmost (or newest) first.
+std::vector<xcb_window_t> WindowLister::pickList(Batch& batch, unsigned plain, unsigned stacking)
+{
+    std::vector<xcb_window_t> clients = windowsOf(batch.take<xcb_get_property_reply_t>(plain).get());
+    const auto stackingReply = batch.take<xcb_get_property_reply_t>(stacking);
+    listAtom_ = atoms_.clientList;
+    if (clients.empty()) {
+        clients = windowsOf(stackingReply.get());
+        listAtom_ = atoms_.clientListStacking;
+    }
+    return clients;
+}
+
 // Reads everything again: the window manager's word, the root's children, every client.
 void WindowLister::resync(const Deadline& deadline)
 {
@@ -144,10 +159,7 @@ void WindowLister::resync(const Deadline& deadline)
     const unsigned tree = batch.ask(xcb_query_tree(c, root).sequence);
     xcb_flush(c);
     const auto checkReply = batch.take<xcb_get_property_reply_t>(check);
-    std::vector<xcb_window_t> clients = windowsOf(batch.take<xcb_get_property_reply_t>(stacking).get());
-    const auto plainReply = batch.take<xcb_get_property_reply_t>(plain);
-    if (clients.empty())
-        clients = windowsOf(plainReply.get());
+    std::vector<xcb_window_t> clients = pickList(batch, plain, stacking);
     const auto treeReply = batch.take<xcb_query_tree_reply_t>(tree);
     if (batch.failed() || batch.unexpectedError() || !treeReply) {
         needResync_ = true;
@@ -425,10 +437,7 @@ void WindowLister::readLists(const Deadline& deadline)
         const unsigned plain = batch.ask(
             xcb_get_property(c, 0, root, atoms_.clientList, XCB_ATOM_WINDOW, 0, kListLongs).sequence);
         xcb_flush(c);
-        clients = windowsOf(batch.take<xcb_get_property_reply_t>(stacking).get());
-        const auto plainReply = batch.take<xcb_get_property_reply_t>(plain);
-        if (clients.empty())
-            clients = windowsOf(plainReply.get());
+        clients = pickList(batch, plain, stacking);
         if (batch.failed() || batch.unexpectedError() || clients.empty()) {
             needResync_ = true;   // no lists any more: read again the way that suits
             return;
@@ -488,7 +497,7 @@ void WindowLister::refetch(const Deadline& deadline)
             apply(client->second, ask.property, reply.get());
             if (ask.property == kNetPid || ask.property == kMachine)
                 settleOwner(client->second);
-            rowsChanged_ = true;
+            refresh(ask.id, client->second);
         }
         if (batch.failed() || batch.unexpectedError()) {
             needResync_ = true;

@@ -210,6 +210,16 @@ void WindowLister::drainEvents()
     }
 }
 
+void WindowLister::fill(WindowInfo& row, xcb_window_t id, const Client& client) const
+{
+    row.id = id;
+    row.title = client.netTitle ? *client.netTitle : client.wmTitle;
+    row.visible = client.visible;
+    row.pid = client.pid;
+    row.identity = client.identity;
+    row.foreignPid = foreignPids_ && client.pid != 0;
+}
+
 void WindowLister::rebuild()
 {
     std::unordered_map<xcb_window_t, xcb_window_t> frameOf;
@@ -218,20 +228,26 @@ void WindowLister::rebuild()
         frameOf.emplace(id, client.frame);
     rows_.clear();
     rows_.reserve(clients_.size());
+    rowOf_.clear();
     for (const xcb_window_t id : serverStackingOrder(rootChildren_, order_, frameOf)) {
         const auto it = clients_.find(id);
         if (it == clients_.end())
             continue;
-        const Client& client = it->second;
-        WindowInfo info;
-        info.id = id;
-        info.title = client.netTitle ? *client.netTitle : client.wmTitle;
-        info.visible = client.visible;
-        info.pid = client.pid;
-        info.identity = client.identity;
-        info.foreignPid = foreignPids_ && client.pid != 0;
-        rows_.push_back(std::move(info));
+        rowOf_[id] = rows_.size();
+        fill(rows_.emplace_back(), id, it->second);
     }
+}
+
+// A new title, state or owner changes one row and not the order: that row is rewritten where
+// it stands, unless the rows are to be rebuilt anyway.
+void WindowLister::refresh(xcb_window_t id, const Client& client)
+{
+    if (rowsChanged_)
+        return;
+    if (const auto it = rowOf_.find(id); it != rowOf_.end())
+        fill(rows_[it->second], id, client);
+    else
+        rowsChanged_ = true;
 }
 
 }  // namespace platform::linux_impl

@@ -40,7 +40,7 @@ public:
     WindowLister& operator=(const WindowLister&) = delete;
 
     // Topmost first, in the X server's stacking order. Empty when not on X. Which windows: the
-    // window manager's clients (_NET_CLIENT_LIST_STACKING, else _NET_CLIENT_LIST); with a manager
+    // window manager's clients (_NET_CLIENT_LIST, else _NET_CLIENT_LIST_STACKING); with a manager
     // that publishes neither, the windows carrying WM_STATE below the root's children; with no
     // manager at all, the root's mapped children that are not override-redirect.
     //
@@ -88,6 +88,9 @@ private:
     void apply(Client& client, unsigned property, const xcb_get_property_reply_t* reply);
     void forget(xcb_window_t window);
     void rebuild();
+    void fill(WindowInfo& row, xcb_window_t id, const Client& client) const;
+    void refresh(xcb_window_t id, const Client& client);
+    std::vector<xcb_window_t> pickList(Batch& batch, unsigned plain, unsigned stacking);
     unsigned askProperty(Batch& batch, xcb_window_t window, unsigned property);
 
     std::uint32_t ownPid_;
@@ -111,6 +114,7 @@ private:
     unsigned treeSequence_ = 0;                // structure events before it are in rootChildren_
     unsigned lastSequence_ = 0;                // of the last event read
     xcb_window_t checkWindow_ = XCB_NONE;
+    xcb_atom_t listAtom_ = XCB_NONE;           // the manager's list the clients come from
     std::vector<xcb_window_t> order_;          // the clients as listed, topmost first
     std::unordered_map<xcb_window_t, Client> clients_;
     std::unordered_set<xcb_window_t> watched_;   // bare mode: windows whose changes matter
@@ -121,8 +125,9 @@ private:
     std::unordered_map<xcb_window_t, unsigned> stale_;        // client -> properties
     std::unordered_map<xcb_window_t, xcb_window_t> moved_;   // client -> its new parent
 
-    bool rowsChanged_ = true;
+    bool rowsChanged_ = true;   // order or membership changed: the rows are built again
     std::vector<WindowInfo> rows_;
+    std::unordered_map<xcb_window_t, std::size_t> rowOf_;   // client -> its place in rows_
 };
 
 }  // namespace platform::linux_impl
