@@ -317,7 +317,6 @@ void WindowLister::resolve(const std::vector<xcb_window_t>& ids, bool managed,
     std::vector<xcb_window_t> added;
     for (const Ask& ask : asks) {
         Client client;
-        client.managed = managed;
         client.visible = !managed;   // unmanaged ones are listed only while mapped
         bool vanished = false;
         for (unsigned bit = 0; bit < 5; ++bit) {

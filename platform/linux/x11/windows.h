@@ -59,8 +59,7 @@ private:
     struct Client {
         std::optional<std::string> netTitle;   // _NET_WM_NAME, when it is a usable one
         std::string wmTitle;                   // WM_NAME, decoded
-        bool managed = true;                   // visibility from WM_STATE (else: mapped)
-        bool visible = false;
+        bool visible = false;                  // WM_STATE Normal or Iconic; unmanaged: mapped
         std::uint32_t serverPid = 0;           // XRes: the process holding the connection
         std::uint32_t declaredPid = 0;         // _NET_WM_PID
         bool remote = false;                   // WM_CLIENT_MACHINE names another host
