@@ -4,19 +4,24 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/proc/names.h"
 #include "platform/linux/proc/procfs.h"
 #include "platform/linux/text/utf8.h"
 #include "platform/linux/x11/windows.h"
@@ -332,4 +337,241 @@ TEST_F(WindowsOnX, AManagerWithoutListsIsReadThroughWmState)
     EXPECT_TRUE(info->visible);
     EXPECT_EQ(info->pid, static_cast<std::uint32_t>(::getpid()));
     EXPECT_EQ(positionOf(platform.windows(), frame.id()), -1) << "the frame is not a client";
+}
+
+// ---- the copy kept from events, against a fresh read ----
+namespace {
+
+std::string describe(const std::vector<WindowInfo>& rows)
+{
+    std::string text;
+    for (const WindowInfo& row : rows)
+        text += std::to_string(row.id) + " '" + row.title + "' v" + std::to_string(row.visible) +
+                " pid " + std::to_string(row.pid) + " id " + std::to_string(row.identity) +
+                (row.foreignPid ? " foreign" : "") + "\n";
+    return text;
+}
+
+bool sameRows(const std::vector<WindowInfo>& a, const std::vector<WindowInfo>& b)
+{
+    return std::ranges::equal(a, b, [](const WindowInfo& x, const WindowInfo& y) {
+        return x.id == y.id && x.title == y.title && x.visible == y.visible && x.pid == y.pid &&
+               x.identity == y.identity && x.foreignPid == y.foreignPid;
+    });
+}
+
+// The copy and a fresh read agree once the window manager has settled (it reacts to the
+// changes on its own time, so a few tries are allowed).
+::testing::AssertionResult agreesWithAFreshRead(linux_impl::WindowLister& copy)
+{
+    std::vector<WindowInfo> kept, fresh;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        copy.catchUp();
+        kept = copy.list();
+        linux_impl::WindowLister reader;
+        fresh = reader.list();
+        if (sameRows(kept, fresh))
+            return ::testing::AssertionSuccess();
+        QTest::qWait(50);
+    }
+    return ::testing::AssertionFailure() << "kept:\n" << describe(kept) << "fresh:\n" << describe(fresh);
+}
+
+// Clients of their own (each X connection is a client to the server) that make, retitle,
+// restack, withdraw and end windows at random.
+class Stirrer {
+public:
+    explicit Stirrer(const linux_impl::X11& x) : root_(x.root)
+    {
+        for (auto& c : connections_) {
+            c = xcb_connect(x.displayName, nullptr);
+            EXPECT_EQ(xcb_connection_has_error(c), 0);
+        }
+        const auto atoms = linux_impl::internAtoms(
+            connections_[0], {"_NET_WM_NAME", "UTF8_STRING", "COMPOUND_TEXT", "_NET_WM_PID"});
+        netName_ = atoms[0], utf8_ = atoms[1], compound_ = atoms[2], netPid_ = atoms[3];
+    }
+    ~Stirrer()
+    {
+        for (auto* c : connections_)
+            xcb_disconnect(c);
+    }
+
+    void Step(std::mt19937& random)
+    {
+        const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+        for (int change = 0; change < 4; ++change) {
+            const std::size_t what = windows_.size() < 4 ? 0 : pick(8);
+            if (what == 0 || (what == 1 && windows_.size() < 12)) {
+                Make(connections_[pick(connections_.size())], pick(1000));
+                continue;
+            }
+            auto& [c, w] = windows_[pick(windows_.size())];
+            const std::string title = "窓 " + std::to_string(pick(1000));
+            switch (what) {
+            case 1:
+                xcb_destroy_window(c, w);
+                windows_.erase(std::ranges::find(windows_, std::pair{c, w}));
+                break;
+            case 2:
+                Text(c, w, netName_, utf8_, title);
+                break;
+            case 3:
+                if (pick(2) == 0)
+                    xcb_delete_property(c, w, netName_);
+                Text(c, w, XCB_ATOM_WM_NAME, pick(2) ? xcb_atom_t{XCB_ATOM_STRING} : compound_, "name " + title);
+                break;
+            case 4:
+            case 5: {
+                const std::uint32_t mode[] = {what == 4 ? XCB_STACK_MODE_ABOVE : XCB_STACK_MODE_BELOW};
+                xcb_configure_window(c, w, XCB_CONFIG_WINDOW_STACK_MODE, mode);
+                break;
+            }
+            case 6:
+                Text(c, w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING,
+                     pick(2) ? "elsewhere.invalid" : linux_impl::hostName());
+                break;
+            default:
+                if (pick(2) == 0)
+                    xcb_unmap_window(c, w);
+                else
+                    xcb_map_window(c, w);
+                break;
+            }
+        }
+        for (auto* c : connections_)
+            linux_impl::XReply<xcb_get_input_focus_reply_t>(
+                xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+
+private:
+    void Make(xcb_connection_t* c, std::size_t n)
+    {
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root_, static_cast<std::int16_t>(n % 700),
+                          static_cast<std::int16_t>(n % 500), 120, 40, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        Text(c, w, netName_, utf8_, "新しい窓 " + std::to_string(n));
+        if (n % 2 == 0) {
+            const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, netPid_, XCB_ATOM_CARDINAL, 32, 1, &pid);
+        }
+        xcb_map_window(c, w);
+        windows_.emplace_back(c, w);
+    }
+    static void Text(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property, xcb_atom_t type,
+                     const std::string& text)
+    {
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, 8,
+                            static_cast<std::uint32_t>(text.size()), text.data());
+    }
+
+    xcb_window_t root_;
+    std::array<xcb_connection_t*, 3> connections_{};
+    std::vector<std::pair<xcb_connection_t*, xcb_window_t>> windows_;
+    xcb_atom_t netName_, utf8_, compound_, netPid_;
+};
+
+}  // namespace
+
+TEST_F(WindowsOnX, TheCopyFollowsTitlesOrderAndClientsAsAFreshReadSeesThem)
+{
+    linux_impl::WindowLister copy;
+    copy.list();
+    Stirrer stirrer(*x);
+    std::mt19937 random(19);
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        stirrer.Step(random);
+        ASSERT_TRUE(agreesWithAFreshRead(copy));
+    }
+}
+
+TEST_F(WindowsOnX, AWindowFromAnotherMachineHasNoProcessToEnd)
+{
+    // Forwarded from elsewhere (ssh -X, a proxy): the process the server names only carries the
+    // connection; ending it would end every window it carries.
+    const auto atoms = linux_impl::internAtoms(x->connection, {"_NET_WM_PID"});
+    ColourWindow remote(*x, 0x0000FF, "remote");
+    remote.Set(XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, 17, "elsewhere.invalid");
+    const std::uint32_t claimed = 1;
+    remote.Set(atoms[0], XCB_ATOM_CARDINAL, 32, 1, &claimed);
+    auto info = waitForWindow(platform, remote.id(), "remote");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->pid, static_cast<std::uint32_t>(::getpid())) << "listed under its carrier";
+    EXPECT_EQ(info->identity, 0u);
+
+    // Said to be from here after all: an ordinary row again.
+    const std::string here = linux_impl::hostName();
+    remote.Set(XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, here.size(), here.data());
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 3000 && (info = waitForWindow(platform, remote.id(), "remote")) &&
+           info->identity == 0)
+        QTest::qWait(20);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->identity, readStartTime(static_cast<std::uint32_t>(::getpid())));
+}
+
+TEST_F(WindowsOnX, IdsFromAnotherPidNamespaceAreMarked)
+{
+    // Inside a container the server names our connection by the host's id, not by ours.
+    QWidget widget;
+    widget.setWindowTitle(QStringLiteral("namespace"));
+    widget.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+    const auto ours = static_cast<std::uint32_t>(::getpid());
+    for (const std::uint32_t self : {ours, ours + 1}) {
+        linux_impl::WindowLister lister(self);
+        std::vector<WindowInfo> rows;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000 && positionOf(rows = lister.list(), widget.winId()) < 0)
+            QTest::qWait(20);
+        ASSERT_GE(positionOf(rows, widget.winId()), 0);
+        for (const WindowInfo& row : rows)
+            EXPECT_EQ(row.foreignPid, self != ours && row.pid != 0) << row.title;
+    }
+}
+
+TEST_F(WindowsOnX, AWindowManagerThatComesOrGoesIsFollowed)
+{
+    if (qEnvironmentVariable("MIREBO_WM") != QStringLiteral("none"))
+        GTEST_SKIP() << "needs a desktop without a window manager, to start one";
+    linux_impl::WindowLister copy;
+    ColourWindow window(*x, 0x00FF00, "managed later");
+    ASSERT_TRUE(waitForWindow(platform, window.id(), "managed later"));
+    copy.list();
+    // The manager frames every window, publishes its lists and names its check window; one
+    // that replaces it frames them anew; when the last goes, its lists stay behind on the root.
+    const auto atoms = linux_impl::internAtoms(x->connection, {"_NET_SUPPORTING_WM_CHECK"});
+    const auto checkWindow = [&] {
+        linux_impl::XReply<xcb_get_property_reply_t> check(xcb_get_property_reply(
+            x->connection, xcb_get_property(x->connection, 0, x->root, atoms[0], XCB_ATOM_WINDOW, 0, 1),
+            nullptr));
+        return check && xcb_get_property_value_length(check.get()) == 4
+                   ? *static_cast<const xcb_window_t*>(xcb_get_property_value(check.get()))
+                   : XCB_NONE;
+    };
+    QProcess first, second;
+    for (QProcess* manager : {&first, &second}) {
+        const xcb_window_t before = checkWindow();
+        QStringList arguments = {QStringLiteral("--sm-disable")};
+        if (manager == &second)
+            arguments << QStringLiteral("--replace");
+        manager->start(QStringLiteral("openbox"), arguments);
+        ASSERT_TRUE(manager->waitForStarted(5000));
+        QElapsedTimer clock;
+        clock.start();
+        while (checkWindow() == before || checkWindow() == XCB_NONE) {
+            ASSERT_LT(clock.elapsed(), 10000) << "openbox did not come up";
+            QTest::qWait(50);
+        }
+        EXPECT_TRUE(agreesWithAFreshRead(copy));
+    }
+    second.kill();
+    second.waitForFinished(5000);
+    first.waitForFinished(5000);
+    EXPECT_TRUE(agreesWithAFreshRead(copy));
+    EXPECT_GE(positionOf(copy.list(), window.id()), 0);
 }

@@ -1,8 +1,10 @@
 // xtool: the X questions the tests and the desktop harness ask, and the top-level windows a
 // window list has to survive, kept up until it is killed (or its X server goes away).
 //
-//   xtool --count N    N mapped windows titled "窓 1" .. "窓 N"; under a window manager it is
-//                      ready once the manager lists them all
+//   xtool --count N [--per-process M]
+//                      N mapped windows titled "窓 1" .. "窓 N"; under a window manager it is
+//                      ready once the manager lists them all. With --per-process, processes of
+//                      M windows each hold them (a desktop of many programs)
 //   xtool --huge       titles of 100 KB: _NET_WM_NAME, WM_NAME as STRING and as COMPOUND_TEXT,
 //                      each cut by a fetch of the start inside a character
 //   xtool --invalid    ill-formed UTF-8, control characters, right-to-left text, a zero-width
@@ -204,12 +206,12 @@ void waitUntilListed(std::vector<xcb_window_t> ours)
     die("the window manager did not list every window within 30 s");
 }
 
-void count(int n)
+void count(int n, int first = 1)
 {
     const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
     const std::string host = hostName();
     std::vector<xcb_window_t> made;
-    for (int i = 1; i <= n; ++i) {
+    for (int i = first; i < first + n; ++i) {
         const xcb_window_t w = createWindow(i);
         made.push_back(w);
         const std::string title = "窓 " + std::to_string(i);
@@ -237,6 +239,42 @@ void claiming(std::uint32_t pid, std::string_view title)
     setMachine(w, hostName());
     map(w);
     waitUntilListed({w});
+}
+
+// `n` windows in processes of `perProcess` each, which end with this one; returns once the
+// window manager lists them all.
+void countSpread(int n, int perProcess)
+{
+    std::vector<int> done;
+    for (int first = 1; first <= n; first += perProcess) {
+        int up[2];
+        if (::pipe(up) != 0)
+            die("pipe failed");
+        const pid_t parent = ::getpid();
+        const pid_t child = ::fork();
+        if (child < 0)
+            die("fork failed");
+        if (child == 0) {
+            ::close(up[0]);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                std::_Exit(0);
+            connectDisplay();
+            count(std::min(perProcess, n - first + 1), first);
+            sync();
+            (void)!::write(up[1], "+", 1);
+            ::close(up[1]);
+            stayUp();
+        }
+        ::close(up[1]);
+        done.push_back(up[0]);
+    }
+    for (const int fd : done) {
+        char byte = 0;
+        if (::read(fd, &byte, 1) != 1)
+            die("a window's process failed");
+        ::close(fd);
+    }
 }
 
 void huge()
@@ -566,8 +604,8 @@ int selectionOwner(const char* name)
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: xtool --count N | --huge | --invalid | --churn | --claiming PID TITLE\n"
-                         "       xtool --windows-of PID | --selection-owner NAME\n"
+    std::fprintf(stderr, "usage: xtool --count N [--per-process M] | --huge | --invalid | --churn\n"
+                         "       xtool --claiming PID TITLE | --windows-of PID | --selection-owner NAME\n"
                          "       xtool --watch-activation\n");
     std::exit(2);
 }
@@ -580,6 +618,14 @@ int main(int argc, char** argv)
         usage();
     const std::string mode = argv[1];
     long n = 0;
+    long perProcess = 0;
+    if (mode == "--count" && argc == 5 && std::string(argv[3]) == "--per-process") {
+        char* end = nullptr;
+        perProcess = std::strtol(argv[4], &end, 10);
+        if (*argv[4] == '\0' || *end != '\0' || perProcess < 1 || perProcess > 100000)
+            usage();
+        argc = 3;
+    }
     if (mode == "--count" || mode == "--windows-of") {
         if (argc != 3)
             usage();
@@ -604,6 +650,9 @@ int main(int argc, char** argv)
 
     if (mode == "--invalid") {
         invalid();   // connects once its helper processes are up
+    } else if (perProcess > 0) {
+        countSpread(static_cast<int>(n), static_cast<int>(perProcess));
+        connectDisplay();
     } else {
         connectDisplay();
         if (mode == "--windows-of")

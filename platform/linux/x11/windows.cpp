@@ -1,111 +1,32 @@
 #include "platform/linux/x11/windows.h"
 
+#include <QSocketNotifier>
+
+#include <unistd.h>
 #include <xcb/res.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
-#include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
-#include "platform/linux/text/compoundtext.h"
 #include "platform/linux/proc/names.h"
-#include "platform/linux/proc/procfs.h"
-#include "platform/linux/text/utf8.h"
-#include "platform/linux/text/wmtext.h"
+#include "platform/linux/x11/xreplies.h"
 
 namespace platform::linux_impl {
 namespace {
 
-// Property lengths are in 32-bit units. A title needs kMaxTitleBytes of UTF-8 (a few bytes more
-// so a character cut at the end can be dropped); WM_NAME may be COMPOUND_TEXT, whose escape
-// sequences take room of their own, so more of it is fetched and cut after decoding.
-constexpr std::uint32_t kNetNameLongs = (kMaxTitleBytes + 5) / 4;
-constexpr std::uint32_t kWmNameLongs = 1024;
-constexpr std::uint32_t kMachineLongs = 64;
-constexpr std::uint32_t kNormalState = 1, kIconicState = 3;
+// How long one refresh may wait for the server, and how often a refresh may try to reconnect.
+constexpr auto kPatience = std::chrono::milliseconds(250);
+constexpr std::int64_t kRetryMs = 2000;
+// Events handled in one go; the rest wait for the next read, so that a flood cannot hold the
+// event loop.
+constexpr int kEventsPerDrain = 20000;
 
-using PropertyReply = XReply<xcb_get_property_reply_t>;
-
-// Collects a reply; an error (typically BadWindow: the window went away meanwhile) just means
-// no reply, and marks the window as gone.
-template <class Reply, class Cookie, class Fetch>
-XReply<Reply> collect(xcb_connection_t* c, Cookie cookie, Fetch fetch, bool& gone)
+std::int64_t nowMs()
 {
-    xcb_generic_error_t* error = nullptr;
-    XReply<Reply> reply(fetch(c, cookie, &error));
-    if (error != nullptr) {
-        gone = gone || error->error_code == XCB_WINDOW;
-        std::free(error);
-    }
-    return reply;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
-
-PropertyReply collectProperty(xcb_connection_t* c, xcb_get_property_cookie_t cookie, bool& gone)
-{
-    return collect<xcb_get_property_reply_t>(c, cookie, xcb_get_property_reply, gone);
-}
-
-std::string_view bytesOf(const xcb_get_property_reply_t* reply)
-{
-    if (reply == nullptr || reply->format != 8)
-        return {};
-    return {static_cast<const char*>(xcb_get_property_value(reply)),
-            static_cast<std::size_t>(xcb_get_property_value_length(reply))};
-}
-
-std::optional<std::uint32_t> firstCardinal(const xcb_get_property_reply_t* reply, xcb_atom_t type)
-{
-    if (reply == nullptr || reply->type != type || reply->format != 32 ||
-        xcb_get_property_value_length(reply) < 4)
-        return std::nullopt;
-    std::uint32_t value = 0;
-    std::memcpy(&value, xcb_get_property_value(reply), sizeof value);
-    return value;
-}
-
-std::optional<xcb_window_t> windowOf(xcb_get_property_reply_t* reply)
-{
-    xcb_window_t window = XCB_NONE;
-    if (reply == nullptr || xcb_ewmh_get_window_from_reply(&window, reply) == 0)
-        return std::nullopt;
-    return window;
-}
-
-std::uint32_t localPidOf(const xcb_res_query_client_ids_reply_t* reply)
-{
-    if (reply == nullptr)
-        return 0;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply); it.rem > 0;
-         xcb_res_client_id_value_next(&it)) {
-        // The value starts with the request it answers (client and mask).
-        const auto* asked = reinterpret_cast<const xcb_res_client_id_spec_t*>(it.data);
-        if ((asked->mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
-            xcb_res_client_id_value_value_length(it.data) >= 1)
-            return *xcb_res_client_id_value_value(it.data);
-    }
-    return 0;
-}
-
-// Answers to xcb_query_tree, asked for several windows at once.
-struct TreeAnswer {
-    xcb_window_t parent = XCB_NONE;
-    std::vector<xcb_window_t> children;   // bottom first
-};
-
-std::optional<TreeAnswer> collectTree(xcb_connection_t* c, xcb_query_tree_cookie_t cookie)
-{
-    XReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, cookie, nullptr));
-    if (!tree)
-        return std::nullopt;
-    const xcb_window_t* first = xcb_query_tree_children(tree.get());
-    return TreeAnswer{tree->parent,
-                      {first, first + xcb_query_tree_children_length(tree.get())}};
-}
-
-// How deep below the root a client may sit inside its window manager's frames.
-constexpr int kMaxFrameDepth = 8;
 
 }  // namespace
 
@@ -134,337 +55,199 @@ std::vector<xcb_window_t> serverStackingOrder(
     return ordered;
 }
 
-bool WindowLister::prepare(const X11& x)
+WindowLister::WindowLister(std::uint32_t ownPid)
+    : ownPid_(ownPid != 0 ? ownPid : static_cast<std::uint32_t>(::getpid()))
 {
-    if (preparedFor_ == x.connection)
-        return true;
-    const auto atoms = internAtoms(x.connection, {"COMPOUND_TEXT", "WM_STATE"});
-    if (std::ranges::find(atoms, XCB_NONE) != atoms.end())
-        return false;
-    atoms_ = {atoms[0], atoms[1]};
-    ewmh_ = x.ewmh;
+}
 
+WindowLister::~WindowLister() = default;
+
+// ---- the connection ----------------------------------------------------------------------------
+
+bool WindowLister::connect()
+{
+    if (link_ && !link_->broken())
+        return true;
+    notifier_.reset();
+    link_.reset();
+    needResync_ = true;
+    const auto x = listingX11();
+    if (!x)
+        return false;
+    const std::int64_t now = nowMs();
+    if (lastAttempt_ != 0 && now - lastAttempt_ < kRetryMs)
+        return false;
+    lastAttempt_ = now;
+    auto link = XLink::open(x->displayName);
+    if (!link)
+        return false;
+    xcb_connection_t* const c = link->connection();
+    xcb_prefetch_extension_data(c, &xcb_res_id);
+
+    const Deadline deadline(kPatience);
+    Batch batch(*link, deadline);
+    const char* const names[] = {"_NET_WM_NAME",      "UTF8_STRING",
+                                 "_NET_WM_PID",       "WM_STATE",
+                                 "COMPOUND_TEXT",     "_NET_CLIENT_LIST",
+                                 "_NET_CLIENT_LIST_STACKING", "_NET_SUPPORTING_WM_CHECK"};
+    unsigned asked[std::size(names)];
+    for (std::size_t i = 0; i < std::size(names); ++i)
+        asked[i] = batch.ask(
+            xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i])
+                .sequence);
+    xcb_flush(c);
+    xcb_atom_t atoms[std::size(names)];
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        const auto reply = batch.take<xcb_intern_atom_reply_t>(asked[i]);
+        if (!reply || reply->atom == XCB_NONE)
+            return false;
+        atoms[i] = reply->atom;
+    }
+    atoms_ = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+
+    // Whether the server can name each window's process (XRes 1.2), and whether the id it gives
+    // for our own connection is ours: when not, its ids belong to another pid namespace.
     haveRes_ = false;
-    const xcb_query_extension_reply_t* res = xcb_get_extension_data(x.connection, &xcb_res_id);
+    foreignPids_ = false;
+    const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
     if (res != nullptr && res->present) {
-        XReply<xcb_res_query_version_reply_t> version(xcb_res_query_version_reply(
-            x.connection, xcb_res_query_version(x.connection, 1, 2), nullptr));
+        const auto version = batch.take<xcb_res_query_version_reply_t>(
+            batch.ask(xcb_res_query_version(c, 1, 2).sequence));
         haveRes_ = version && (version->server_major > 1 ||
                                (version->server_major == 1 && version->server_minor >= 2));
     }
-    host_ = hostName();
-    preparedFor_ = x.connection;
-    return true;
-}
-
-std::vector<xcb_window_t> WindowLister::windowList(const X11& x,
-                                                   xcb_get_property_cookie_t cookie) const
-{
-    bool ignored = false;
-    PropertyReply reply = collectProperty(x.connection, cookie, ignored);
-    xcb_ewmh_get_windows_reply_t list{};
-    if (!reply || xcb_ewmh_get_windows_from_reply(&list, reply.get()) == 0)
-        return {};
-    // The list points into the reply, which stays ours to free.
-    std::vector<xcb_window_t> ids(list.windows, list.windows + list.windows_len);
-    std::ranges::reverse(ids);   // the lists run bottom (or oldest) first
-    return ids;
-}
-
-WindowLister::Pending WindowLister::ask(xcb_connection_t* c, xcb_window_t w, bool managed,
-                                        bool wantParent) const
-{
-    Pending p;
-    p.id = w;
-    p.managed = managed;
-    if (!managed)
-        p.attributes = xcb_get_window_attributes(c, w);
-    p.netName =
-        xcb_get_property(c, 0, w, ewmh_->_NET_WM_NAME, ewmh_->UTF8_STRING, 0, kNetNameLongs);
-    p.wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0,
-                                kWmNameLongs);
-    if (managed)
-        p.wmState = xcb_get_property(c, 0, w, atoms_.wmState, atoms_.wmState, 0, 2);
-    p.netPid = xcb_ewmh_get_wm_pid(ewmh_, w);
-    p.machine = xcb_get_property(c, 0, w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY,
-                                 0, kMachineLongs);
     if (haveRes_) {
-        const xcb_res_client_id_spec_t asked{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-        p.owner = xcb_res_query_client_ids(c, 1, &asked);
+        const std::uint32_t self = xcb_get_setup(c)->resource_id_base;
+        const xcb_res_client_id_spec_t spec{self, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        const auto ids = batch.take<xcb_res_query_client_ids_reply_t>(
+            batch.ask(xcb_res_query_client_ids(c, 1, &spec).sequence));
+        const std::uint32_t seen = localPidOf(ids.get(), self);
+        foreignPids_ = seen != 0 && seen != ownPid_;
     }
-    if (wantParent)
-        p.tree = xcb_query_tree(c, w);
-    return p;
-}
+    if (batch.failed())
+        return false;
 
-WindowLister::Answer WindowLister::answer(const X11& x, const Pending& p)
-{
-    xcb_connection_t* const c = x.connection;
-    bool gone = false;
-    XReply<xcb_get_window_attributes_reply_t> attributes;
-    if (!p.managed)
-        attributes = collect<xcb_get_window_attributes_reply_t>(
-            c, p.attributes, xcb_get_window_attributes_reply, gone);
-    const PropertyReply netName = collectProperty(c, p.netName, gone);
-    const PropertyReply wmName = collectProperty(c, p.wmName, gone);
-    const PropertyReply wmState = p.managed ? collectProperty(c, p.wmState, gone) : nullptr;
-    const PropertyReply netPid = collectProperty(c, p.netPid, gone);
-    const PropertyReply machine = collectProperty(c, p.machine, gone);
-    XReply<xcb_res_query_client_ids_reply_t> owner;
-    if (haveRes_)
-        owner = collect<xcb_res_query_client_ids_reply_t>(c, p.owner,
-                                                           xcb_res_query_client_ids_reply, gone);
-    Answer result;
-    if (p.tree) {
-        if (const auto tree = collectTree(c, *p.tree))
-            result.parent = tree->parent;
-    }
-    if (gone)
-        return result;
-    if (!p.managed && (!attributes || attributes->override_redirect ||
-                       attributes->map_state != XCB_MAP_STATE_VIEWABLE))
-        return result;
-
-    WindowInfo info;
-    info.id = p.id;
-    info.title = titleOf(x, netName.get(), wmName.get());
-    if (p.managed) {
-        const auto state = firstCardinal(wmState.get(), atoms_.wmState);
-        info.visible = state && (*state == kNormalState || *state == kIconicState);
-    } else {
-        info.visible = true;   // only viewable windows get this far
-    }
-
-    // The server knows which local process holds the window's connection (for a remote client,
-    // the local end that carries it); a client's own _NET_WM_PID may say anything, and a
-    // sandboxed one's is in a namespace of its own. So that is asked only when the server has
-    // no answer, and counts only when the window says it comes from this machine.
-    info.pid = localPidOf(owner.get());
-    if (info.pid == 0) {
-        const std::string_view clientMachine = bytesOf(machine.get());
-        const bool local = clientMachine.empty() || sameMachine(clientMachine, host_);
-        std::uint32_t declared = 0;
-        if (local && netPid && xcb_ewmh_get_wm_pid_from_reply(&declared, netPid.get()) != 0 &&
-            declared != 0 && declared <= INT_MAX)
-            info.pid = declared;
-    }
-    result.info = std::move(info);
-    return result;
-}
-
-std::string WindowLister::titleOf(const X11& x, const xcb_get_property_reply_t* netName,
-                                  const xcb_get_property_reply_t* wmName) const
-{
-    if (netName != nullptr && netName->type == ewmh_->UTF8_STRING && !bytesOf(netName).empty())
-        return titleFromBytes(bytesOf(netName), TextEncoding::Utf8, netName->bytes_after > 0);
-    if (wmName == nullptr || wmName->type == XCB_NONE)
-        return {};
-    const std::string_view bytes = bytesOf(wmName);
-    const bool partial = wmName->bytes_after > 0;
-    if (wmName->type == atoms_.compoundText)
-        return compoundTextTitle(x.display, atoms_.compoundText, bytes, partial);
-    if (wmName->type == XCB_ATOM_STRING)
-        return titleFromBytes(bytes, TextEncoding::Latin1, partial);
-    return titleFromBytes(bytes, TextEncoding::Utf8, partial);
-}
-
-void WindowLister::discard(xcb_connection_t* c, const Pending& p) const
-{
-    if (!p.managed)
-        xcb_discard_reply(c, p.attributes.sequence);
-    for (const auto& cookie : {p.netName, p.wmName, p.netPid, p.machine})
-        xcb_discard_reply(c, cookie.sequence);
-    if (p.managed)
-        xcb_discard_reply(c, p.wmState.sequence);
-    if (haveRes_)
-        xcb_discard_reply(c, p.owner.sequence);
-    if (p.tree)
-        xcb_discard_reply(c, p.tree->sequence);
-}
-
-// Follows each window's parent up to the root's child that holds it, one level per round trip
-// for all windows at once. On entry parentOf holds each client's parent; on return, the frame.
-void WindowLister::climbToTopLevels(const X11& x,
-                                    std::unordered_map<xcb_window_t, xcb_window_t>& parentOf,
-                                    const std::vector<xcb_window_t>& rootChildren) const
-{
-    std::unordered_set<xcb_window_t> tops(rootChildren.begin(), rootChildren.end());
-    for (int depth = 0; depth < kMaxFrameDepth; ++depth) {
-        std::unordered_map<xcb_window_t, xcb_query_tree_cookie_t> asked;
-        for (const auto& [client, above] : parentOf)
-            if (above != XCB_NONE && !tops.contains(above) && !asked.contains(above))
-                asked.emplace(above, xcb_query_tree(x.connection, above));
-        if (asked.empty())
-            return;
-        std::unordered_map<xcb_window_t, xcb_window_t> next;
-        for (const auto& [window, cookie] : asked) {
-            const auto tree = collectTree(x.connection, cookie);
-            if (tree && tree->parent == x.root)
-                tops.insert(window);   // a frame made after the root's children were read
-            else
-                next.emplace(window, tree ? tree->parent : XCB_NONE);
-        }
-        for (auto& [client, above] : parentOf)
-            if (const auto it = next.find(above); it != next.end())
-                above = it->second;
-    }
-}
-
-std::vector<WindowInfo> WindowLister::managedClients(const X11& x,
-                                                     const std::vector<xcb_window_t>& clients,
-                                                     const std::vector<xcb_window_t>& rootChildren,
-                                                     std::optional<xcb_window_t> checkWindow)
-{
-    xcb_connection_t* const c = x.connection;
-    // A window manager that has gone leaves its lists behind on the root, but its check window,
-    // which names itself, goes with it. Asked first, so it is answered first.
-    std::optional<xcb_get_property_cookie_t> check;
-    if (checkWindow)
-        check = xcb_ewmh_get_supporting_wm_check(ewmh_, *checkWindow);
-    std::vector<Pending> pending;
-    pending.reserve(clients.size());
-    for (const xcb_window_t id : clients)
-        pending.push_back(ask(c, id, true, true));
-    if (check) {
-        bool ignored = false;
-        const PropertyReply self = collectProperty(c, *check, ignored);
-        if (windowOf(self.get()) != checkWindow) {
-            for (const Pending& p : pending)
-                discard(c, p);
-            return answerAll(x, rootChildren, false);
-        }
-    }
-
-    std::unordered_map<xcb_window_t, WindowInfo> infos;
-    std::unordered_map<xcb_window_t, xcb_window_t> frameOf;
-    for (const Pending& p : pending) {
-        Answer a = answer(x, p);
-        if (!a.info)
-            continue;
-        frameOf.emplace(p.id, a.parent == x.root ? p.id : a.parent);
-        infos.emplace(p.id, std::move(*a.info));
-    }
-    climbToTopLevels(x, frameOf, rootChildren);
-
-    std::vector<WindowInfo> result;
-    result.reserve(infos.size());
-    for (const xcb_window_t id : serverStackingOrder(rootChildren, clients, frameOf))
-        if (auto it = infos.find(id); it != infos.end())
-            result.push_back(std::move(it->second));
-    return result;
-}
-
-// ICCCM's way to find a manager's clients when it publishes no list: the windows carrying
-// WM_STATE, each the root's child itself or inside the frame that is. Topmost first.
-std::vector<xcb_window_t> WindowLister::wmStateClients(
-    const X11& x, const std::vector<xcb_window_t>& rootChildren) const
-{
-    xcb_connection_t* const c = x.connection;
-    struct Candidate {
-        xcb_window_t window;
-        std::size_t frame;   // index of its root child, topmost = 0
-    };
-    std::vector<Candidate> level;
-    for (std::size_t i = 0; i < rootChildren.size(); ++i)
-        level.push_back({rootChildren[rootChildren.size() - 1 - i], i});
-
-    std::vector<std::pair<std::size_t, xcb_window_t>> found;
-    for (int depth = 0; depth < kMaxFrameDepth && !level.empty(); ++depth) {
-        std::vector<std::pair<xcb_get_property_cookie_t, xcb_query_tree_cookie_t>> cookies;
-        cookies.reserve(level.size());
-        for (const Candidate& candidate : level)
-            cookies.emplace_back(
-                xcb_get_property(c, 0, candidate.window, atoms_.wmState, atoms_.wmState, 0, 0),
-                xcb_query_tree(c, candidate.window));
-        std::vector<Candidate> next;
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            bool ignored = false;
-            const PropertyReply state = collectProperty(c, cookies[i].first, ignored);
-            const auto tree = collectTree(c, cookies[i].second);
-            if (state && state->type == atoms_.wmState) {
-                found.emplace_back(level[i].frame, level[i].window);
-            } else if (tree) {
-                for (auto child = tree->children.rbegin(); child != tree->children.rend(); ++child)
-                    next.push_back({*child, level[i].frame});
-            }
-        }
-        level = std::move(next);
-    }
-    std::ranges::stable_sort(found, {}, &std::pair<std::size_t, xcb_window_t>::first);
-    std::vector<xcb_window_t> ids;
-    ids.reserve(found.size());
-    for (const auto& [frame, window] : found)
-        ids.push_back(window);
-    return ids;
-}
-
-std::vector<WindowInfo> WindowLister::answerAll(const X11& x, const std::vector<xcb_window_t>& ids,
-                                                bool managed)
-{
-    std::vector<Pending> pending;
-    pending.reserve(ids.size());
-    // Unmanaged windows are the root's children, which run bottom first.
-    if (managed) {
-        for (const xcb_window_t id : ids)
-            pending.push_back(ask(x.connection, id, true, false));
-    } else {
-        for (auto it = ids.rbegin(); it != ids.rend(); ++it)
-            pending.push_back(ask(x.connection, *it, false, false));
-    }
-    std::vector<WindowInfo> result;
-    result.reserve(pending.size());
-    for (const Pending& p : pending)
-        if (Answer a = answer(x, p); a.info)
-            result.push_back(std::move(*a.info));
-    return result;
-}
-
-void WindowLister::stamp(std::vector<WindowInfo>& windows) const
-{
-    std::unordered_map<std::uint32_t, std::uint64_t> startTimes;
-    for (WindowInfo& info : windows) {
-        if (info.pid == 0)
-            continue;
-        const auto [it, fresh] = startTimes.try_emplace(info.pid, 0);
-        if (fresh)
-            it->second = readStartTime(info.pid);
-        info.identity = it->second;
-    }
+    host_ = hostName();
+    display_ = x->display;
+    link_ = std::move(link);
+    lastSequence_ = 0;
+    // Events are read as they come, so that the server never holds a backlog for us; a refresh
+    // reads what is left.
+    notifier_ = std::make_unique<QSocketNotifier>(link_->fd(), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { pump(); });
+    needResync_ = true;
+    return true;
 }
 
 std::vector<WindowInfo> WindowLister::list()
 {
-    const auto x = listingX11();
-    if (!x || !prepare(*x))
+    if (!connect()) {
+        rows_.clear();
         return {};
-    xcb_connection_t* const c = x->connection;
-
-    // What the window manager says and what the server stacks, in one round trip.
-    const auto checkCookie = xcb_ewmh_get_supporting_wm_check(ewmh_, x->root);
-    const auto stackingCookie = xcb_ewmh_get_client_list_stacking(ewmh_, x->screen);
-    const auto clientsCookie = xcb_ewmh_get_client_list(ewmh_, x->screen);
-    const auto treeCookie = xcb_query_tree(c, x->root);
-    bool ignored = false;
-    const PropertyReply check = collectProperty(c, checkCookie, ignored);
-    std::vector<xcb_window_t> clients = windowList(*x, stackingCookie);
-    if (clients.empty()) {
-        clients = windowList(*x, clientsCookie);
-    } else {
-        xcb_discard_reply(c, clientsCookie.sequence);
     }
-    const auto tree = collectTree(c, treeCookie);
-    const std::vector<xcb_window_t> rootChildren = tree ? tree->children : std::vector<xcb_window_t>{};
-
-    std::vector<WindowInfo> result;
-    if (!clients.empty()) {
-        result = managedClients(*x, clients, rootChildren, windowOf(check.get()));
-    } else if (const auto managed = wmStateClients(*x, rootChildren); !managed.empty()) {
-        result = answerAll(*x, managed, true);
-    } else {
-        result = answerAll(*x, rootChildren, false);
+    pump();
+    if (rowsChanged_ && !needResync_) {
+        rebuild();
+        rowsChanged_ = false;
     }
-    stamp(result);
-    return result;
+    return rows_;
+}
+
+void WindowLister::catchUp()
+{
+    if (!connect())
+        return;
+    const Deadline deadline(std::chrono::seconds(2));
+    {
+        Batch batch(*link_, deadline);
+        const unsigned sync = batch.ask(xcb_get_input_focus(link_->connection()).sequence);
+        xcb_flush(link_->connection());
+        batch.take<xcb_get_input_focus_reply_t>(sync);
+    }
+    pump();
+}
+
+// Takes in what the events say, then asks about it, until nothing is left to ask or the time
+// for this refresh is up.
+void WindowLister::pump()
+{
+    if (!link_)
+        return;
+    const Deadline deadline(kPatience);
+    startTimes_.clear();
+    for (int round = 0; round < 4; ++round) {
+        drainEvents();
+        if (link_->broken()) {
+            // The socket stays readable once closed; the next refresh reconnects if it can.
+            notifier_->setEnabled(false);
+            return;
+        }
+        if (needResync_) {
+            resync(deadline);
+            if (needResync_)
+                return;
+            continue;
+        }
+        if (!listsChanged_ && stale_.empty() && moved_.empty())
+            return;
+        if (listsChanged_)
+            readLists(deadline);
+        if (!needResync_)
+            refetch(deadline);
+    }
+}
+
+void WindowLister::drainEvents()
+{
+    xcb_connection_t* const c = link_->connection();
+    for (int n = 0; n < kEventsPerDrain; ++n) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c);
+        if (event == nullptr)
+            return;
+        handle(event);
+        std::free(event);
+    }
+}
+
+void WindowLister::fill(WindowInfo& row, xcb_window_t id, const Client& client) const
+{
+    row.id = id;
+    row.title = client.netTitle ? *client.netTitle : client.wmTitle;
+    row.visible = client.visible;
+    row.pid = client.pid;
+    row.identity = client.identity;
+    row.foreignPid = foreignPids_ && client.pid != 0;
+}
+
+void WindowLister::rebuild()
+{
+    std::unordered_map<xcb_window_t, xcb_window_t> frameOf;
+    frameOf.reserve(clients_.size());
+    for (const auto& [id, client] : clients_)
+        frameOf.emplace(id, client.frame);
+    rows_.clear();
+    rows_.reserve(clients_.size());
+    rowOf_.clear();
+    for (const xcb_window_t id : serverStackingOrder(rootChildren_, order_, frameOf)) {
+        const auto it = clients_.find(id);
+        if (it == clients_.end())
+            continue;
+        rowOf_[id] = rows_.size();
+        fill(rows_.emplace_back(), id, it->second);
+    }
+}
+
+// A new title, state or owner changes one row and not the order: that row is rewritten where
+// it stands, unless the rows are to be rebuilt anyway.
+void WindowLister::refresh(xcb_window_t id, const Client& client)
+{
+    if (rowsChanged_)
+        return;
+    if (const auto it = rowOf_.find(id); it != rowOf_.end())
+        fill(rows_[it->second], id, client);
+    else
+        rowsChanged_ = true;
 }
 
 }  // namespace platform::linux_impl

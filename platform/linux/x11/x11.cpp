@@ -35,6 +35,8 @@ std::optional<X11> describe(xcb_connection_t* connection, Display* display)
     X11 x;
     x.connection = connection;
     x.display = display;
+    if (x.display != nullptr)
+        x.displayName = XDisplayString(x.display);
     if (xcb_connection_has_error(x.connection))
         return std::nullopt;
     const int screen = x.display != nullptr ? DefaultScreen(x.display) : 0;

@@ -18,6 +18,7 @@ namespace platform::linux_impl {
 struct X11 {
     xcb_connection_t* connection = nullptr;
     Display* display = nullptr;   // Xlib's view of the same connection; may be null
+    const char* displayName = nullptr;   // the display it was opened on; null: $DISPLAY
     xcb_window_t root = XCB_NONE;
     int screen = 0;
     // The window-manager hints' atoms and requests (xcb-ewmh), for this connection.
