@@ -241,40 +241,52 @@ void claiming(std::uint32_t pid, std::string_view title)
     waitUntilListed({w});
 }
 
+// Runs `work` in a child process of its own with a connection of its own, which then stays up
+// until this process (or its X server) ends; returns the pipe end that reads one byte once
+// `work` is done, and none if it failed.
+int inChild(const std::function<void()>& work)
+{
+    int up[2];
+    if (::pipe(up) != 0)
+        die("pipe failed");
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child < 0)
+        die("fork failed");
+    if (child == 0) {
+        ::close(up[0]);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            std::_Exit(0);
+        connectDisplay();
+        work();
+        sync();
+        (void)!::write(up[1], "+", 1);
+        ::close(up[1]);
+        stayUp();
+    }
+    ::close(up[1]);
+    return up[0];
+}
+
+void awaitChild(int fd)
+{
+    char byte = 0;
+    const bool ok = ::read(fd, &byte, 1) == 1;
+    ::close(fd);
+    if (!ok)
+        die("a window's process failed");
+}
+
 // `n` windows in processes of `perProcess` each, which end with this one; returns once the
 // window manager lists them all.
 void countSpread(int n, int perProcess)
 {
     std::vector<int> done;
-    for (int first = 1; first <= n; first += perProcess) {
-        int up[2];
-        if (::pipe(up) != 0)
-            die("pipe failed");
-        const pid_t parent = ::getpid();
-        const pid_t child = ::fork();
-        if (child < 0)
-            die("fork failed");
-        if (child == 0) {
-            ::close(up[0]);
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                std::_Exit(0);
-            connectDisplay();
-            count(std::min(perProcess, n - first + 1), first);
-            sync();
-            (void)!::write(up[1], "+", 1);
-            ::close(up[1]);
-            stayUp();
-        }
-        ::close(up[1]);
-        done.push_back(up[0]);
-    }
-    for (const int fd : done) {
-        char byte = 0;
-        if (::read(fd, &byte, 1) != 1)
-            die("a window's process failed");
-        ::close(fd);
-    }
+    for (int first = 1; first <= n; first += perProcess)
+        done.push_back(inChild([=] { count(std::min(perProcess, n - first + 1), first); }));
+    for (const int fd : done)
+        awaitChild(fd);
 }
 
 void huge()
@@ -313,35 +325,13 @@ void huge()
 // this one (or with its X server). Returns once the window is up.
 void inOwnProcess(int index, bool declarePid, const std::function<void(xcb_window_t)>& dress)
 {
-    int up[2];
-    if (::pipe(up) != 0)
-        die("pipe failed");
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child < 0)
-        die("fork failed");
-    if (child == 0) {
-        ::close(up[0]);
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            std::_Exit(0);
-        connectDisplay();
+    awaitChild(inChild([&] {
         const xcb_window_t w = createWindow(index);
         dress(w);
         if (declarePid)
             setPid(w, static_cast<std::uint32_t>(::getpid()));
         map(w);
-        sync();
-        (void)!::write(up[1], "+", 1);
-        ::close(up[1]);
-        stayUp();
-    }
-    ::close(up[1]);
-    char byte = 0;
-    const bool ok = ::read(up[0], &byte, 1) == 1;
-    ::close(up[0]);
-    if (!ok)
-        die("a window's process failed");
+    }));
 }
 
 void invalid()

@@ -118,9 +118,9 @@ bool WindowLister::connect()
     }
     if (haveRes_) {
         const std::uint32_t self = xcb_get_setup(c)->resource_id_base;
-        const xcb_res_client_id_spec_t spec{self, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        const xcb_res_client_id_spec_t ownId{self, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         const auto ids = batch.take<xcb_res_query_client_ids_reply_t>(
-            batch.ask(xcb_res_query_client_ids(c, 1, &spec).sequence));
+            batch.ask(xcb_res_query_client_ids(c, 1, &ownId).sequence));
         const std::uint32_t seen = localPidOf(ids.get(), self);
         foreignPids_ = seen != 0 && seen != ownPid_;
     }
