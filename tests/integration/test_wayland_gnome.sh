@@ -5,7 +5,8 @@
 # stays on top; activating either brings its row up; End task on the native row ends it; the
 # tray icon's right-click menu opens at the icon and its "終了" ends the program. A copy of the
 # program that is not the installed one is refused the list, and without the extension the
-# program says once how to enable it; either way it lists the X11 windows as before.
+# program says once how to enable it; either way it lists the X11 windows as before, and so does
+# a copy on Qt's Wayland plugin, through an X connection of its own.
 #
 # Runs on scripts/with-wayland.sh --gnome --install BUILD. GNOME Shell is driven as a user
 # drives it (tests/integration/gnome_shell.py: its remote-desktop pointer and keyboard, its
@@ -76,6 +77,16 @@ check '[ "$mx" -le "$((ix + iw))" ] && [ "$((mx + mw))" -ge "$ix" ] && [ "$my" -
 check '[ "$(js_errors)" = 0 ]' "GNOME Shell logged no script error while the program ran ($(grep -m1 -A1 'JS ERROR' "$MIREBO_COMPOSITOR_LOG" | tr '\n' ' '))"
 gnome input press label '終了' left >/dev/null || fail "could not click 終了"
 wait_exit 5
+
+# ---- a copy on Qt's Wayland plugin, the X display still there ----------------------------------
+QT_QPA_PLATFORM=wayland "$APP" 2>/dev/null &
+NATIVE=$!
+at_exit "kill $NATIVE 2>/dev/null"
+APP_PID=$NATIVE read_list "$NATIVE" wayland_gnome_native_list
+check 'has_row "日本語タイトル端末" "$XTERM"' "a copy on Qt's Wayland plugin lists the X11 terminal, from the X display"
+check 'has_row "$APP_TITLE" "$NATIVE"' "and its own native window, from GNOME"
+kill "$NATIVE"
+wait_gone "$NATIVE" 5 || fail "the native copy did not end"
 
 # ---- a program that is not the installed one, and GNOME without the extension ------------------------
 notice() { timeout 4 "$1" 2>&1 >/dev/null | grep '^mirebo: ' || true; }
