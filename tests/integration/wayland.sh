@@ -25,11 +25,14 @@ has_row() { rows | cut -f1,2 | grep -qxF "$1"$'\t'"$2"; }
 # and presses "終了" under it, as a user would.
 end_task() {
     local pid=$1 row i chosen
-    row=$(rows | cut -f2 | grep -nxF "$pid" | cut -d: -f1)
-    [ -n "$row" ] || fail "no row of $pid to end"
     xdotool mousemove --window "$APP_WIN" 40 32 click 1   # the list's tab
     sleep 0.5
     xdotool mousemove --window "$APP_WIN" 40 78 click 1   # row 1
+    # Where the list follows the focus, the click has just moved the program's own row up.
+    sleep 1.2
+    read_list "$pid" "$2"
+    row=$(rows | cut -f2 | grep -nxF "$pid" | cut -d: -f1)
+    [ -n "$row" ] || fail "no row of $pid to end"
     for ((i = 1; i < row; i++)); do xdotool key Down; sleep 0.2; done
     sleep 1.2   # a tick may reorder the rows: read back which one is chosen
     read_list "$pid" "$2"

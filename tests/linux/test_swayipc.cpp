@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include "platform/linux/merge/mergewindows.h"
@@ -515,7 +516,7 @@ TEST(Compositor, OurWindowsAreFloatedByTheirOwnIdsAndNoRuleIsLeft)
                R"(, "shell": "xdg_shell"}})");
     sway.Event(View("new", 10, "someone else's"));
     EXPECT_TRUE(Eventually([&] { return compositor.windows({}).size() == 3; }));
-    EXPECT_TRUE(Eventually([&] { return sway.Commands().size() == 2; }));
+    EXPECT_TRUE(Eventually([&] { QCoreApplication::processEvents(); return sway.Commands().size() == 2; }));
     EXPECT_EQ(sway.Commands(), (std::vector<std::string>{"[con_id=5] floating enable", "[con_id=9] floating enable"}));
 }
 

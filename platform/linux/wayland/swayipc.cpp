@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace platform::linux_impl {
 namespace {
@@ -183,8 +184,16 @@ void SwayIpc::handle(const SwayMessage& message)
 
 void SwayIpc::floatOurs(const SwayView& view)
 {
-    if (floatPid_ != 0 && trust_.pids && view.pid == floatPid_)
-        command("[con_id=" + std::to_string(view.id) + "] floating enable");
+    if (floatPid_ == 0 || !trust_.pids || view.pid != floatPid_ || view.floating)
+        return;
+    const std::string floating = "[con_id=" + std::to_string(view.id) + "] floating enable";
+    // sway lays a new window out as a tile at once; floated while that layout is still on its
+    // way to the program, it may keep the tile's size. Floated a moment later, it floats at the
+    // size it asked for, centred.
+    if (notifier_)
+        QTimer::singleShot(kSettleTime, notifier_.get(), [this, floating] { command(floating); });
+    else
+        command(floating);
 }
 
 void SwayIpc::floatAllOurs()

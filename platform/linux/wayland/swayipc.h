@@ -55,6 +55,8 @@ public:
     // How long sway has to answer the subscription and the tree.
     static constexpr std::chrono::milliseconds kAnswerTime{1000};
     static constexpr std::chrono::seconds kRetryAfter{2};
+    // How long a new window of ours is left to sway's tiled layout before it floats.
+    static constexpr std::chrono::milliseconds kSettleTime{150};
 
 private:
     void start();

@@ -37,6 +37,7 @@ std::optional<SwayView> viewOf(const QJsonObject& node)
         const double w = node.value(QLatin1String("window")).toDouble();
         view.window = w > 0 && w <= 4294967295.0 ? static_cast<std::uint64_t>(w) : 0;
     }
+    view.floating = node.value(QLatin1String("type")).toString() == QLatin1String("floating_con");
     // JSON strings reach us as well-formed text; sway gives null where it could not read one.
     const QJsonValue name = node.value(QLatin1String("name"));
     if (name.isString())

@@ -22,6 +22,7 @@ struct SwayView {
     std::uint64_t window = 0;       // X11 window id (Xwayland views only)
     std::uint64_t identity = 0;     // the owner's start time, read when the view is first seen
                                     // (native views only: for X11 ones the X server speaks)
+    bool floating = false;
 };
 
 // Every view of a get_tree reply, most recently focused first: the tree walked along each
