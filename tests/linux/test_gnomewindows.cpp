@@ -18,6 +18,7 @@
 
 #include "platform/linux/proc/procfs.h"
 #include "platform/linux/wayland/gnomewindows.h"
+#include "tests/linux/waitfor.h"
 
 using namespace platform::linux_impl;
 
@@ -89,15 +90,6 @@ public:
         connection.send(reply);
     }
 };
-
-bool WaitFor(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 void Settle()
 {

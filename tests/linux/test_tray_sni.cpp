@@ -18,6 +18,7 @@
 
 #include "platform/linux/tray/tray.h"
 #include "platform/linux/tray/dbustypes.h"
+#include "tests/linux/waitfor.h"
 
 using namespace platform;
 using namespace platform::linux_impl;
@@ -53,15 +54,6 @@ struct Receiver final : TrayReceiver {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> messages;
     std::vector<std::optional<QPoint>> points;
 };
-
-bool WaitFor(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 class SniOnBus : public ::testing::Test {
 protected:
